@@ -1,0 +1,76 @@
+# Shared by scripts/run and scripts/test: Debian packages, configure, build, a virtual display.
+set -euo pipefail
+
+LUMIRA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$LUMIRA_ROOT"
+
+# Everything the build, the program and the tests need on a fresh Debian 12.
+LUMIRA_PACKAGES=(
+    cmake ninja-build g++ pkg-config clang-format
+    qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
+    libgtest-dev libgmock-dev
+    xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
+)
+
+ensure_packages() {
+    local missing=()
+    for package in "${LUMIRA_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local install=(apt-get install -y -q --no-install-recommends "${missing[@]}")
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get update -q && DEBIAN_FRONTEND=noninteractive "${install[@]}"
+    elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+        sudo apt-get update -q && sudo DEBIAN_FRONTEND=noninteractive "${install[@]}"
+    else
+        echo "Missing packages and no way to install them. Run as root:" >&2
+        echo "  apt-get update && ${install[*]}" >&2
+        exit 1
+    fi
+}
+
+# Configures and builds one preset (release or debug).
+build_preset() {
+    local preset="$1"
+    cmake --preset "$preset" -S "$LUMIRA_ROOT" >/dev/null
+    cmake --build --preset "$preset"
+}
+
+# Starts Xvfb (and openbox unless told otherwise) on a free display; sets DISPLAY and
+# LUMIRA_XVFB_PIDS. Extra Xvfb arguments may follow, e.g. -dpi 144.
+start_virtual_display() {
+    local number=90
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp "$@" >/dev/null 2>&1 &
+    LUMIRA_XVFB_PIDS="$!"
+    export DISPLAY=":$number"
+    for _ in $(seq 100); do
+        xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.05
+    done
+    openbox >/dev/null 2>&1 &
+    LUMIRA_XVFB_PIDS="$LUMIRA_XVFB_PIDS $!"
+    for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.05
+    done
+}
+
+stop_virtual_display() {
+    # shellcheck disable=SC2086
+    [ -n "${LUMIRA_XVFB_PIDS:-}" ] && kill $LUMIRA_XVFB_PIDS 2>/dev/null || true
+}
+
+# The engine's sandbox cannot run as root; it stays on for everyone else.
+allow_root_browser() {
+    if [ "$(id -u)" -eq 0 ]; then
+        export QTWEBENGINE_DISABLE_SANDBOX=1
+    fi
+    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --disable-background-networking}"
+}
