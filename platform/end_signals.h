@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QObject>
+
+namespace lumira::platform {
+
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal delivered on the user-interface thread,
+// so the program can end in order instead of dying in the middle of a write.
+class EndSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit EndSignals(QObject* parent = nullptr);
+
+signals:
+    void endRequested();
+};
+
+} // namespace lumira::platform

@@ -1,0 +1,124 @@
+#include "platform/x11_key_state.h"
+
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xinput.h>
+
+namespace lumira::platform {
+
+namespace {
+constexpr xcb_keysym_t kF12 = 0xffc9;
+constexpr xcb_keysym_t kShiftLeft = 0xffe1;
+constexpr xcb_keysym_t kShiftRight = 0xffe2;
+
+void appendKeycodes(_XCBKeySymbols* symbols, xcb_keysym_t keysym,
+                    std::vector<xcb_keycode_t>& codes) {
+    xcb_keycode_t* found = xcb_key_symbols_get_keycode(symbols, keysym);
+    for (xcb_keycode_t* code = found; code && *code != XCB_NO_SYMBOL; ++code)
+        codes.push_back(*code);
+    std::free(found);
+}
+} // namespace
+
+X11KeyState::X11KeyState() {
+    connection_ = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection_))
+        return;
+    const xcb_query_extension_reply_t* input = xcb_get_extension_data(connection_, &xcb_input_id);
+    if (!input || !input->present)
+        return;
+    inputOpcode_ = input->major_opcode;
+    std::free(xcb_input_xi_query_version_reply(
+        connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr));
+
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+           XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    xcb_input_xi_select_events(connection_, root, 1, &mask.head);
+
+    symbols_ = xcb_key_symbols_alloc(connection_);
+    findKeycodes();
+    seedFromKeymap();
+
+    notifier_ =
+        new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &X11KeyState::readEvents);
+}
+
+X11KeyState::~X11KeyState() {
+    if (symbols_)
+        xcb_key_symbols_free(symbols_);
+    xcb_disconnect(connection_);
+}
+
+bool X11KeyState::isDown(Key key) const {
+    for (xcb_keycode_t code : key == Key::F12 ? f12Codes_ : shiftCodes_)
+        if (down_[code])
+            return true;
+    return false;
+}
+
+bool X11KeyState::anyWatchedDown() const {
+    return isDown(Key::F12) || isDown(Key::Shift);
+}
+
+void X11KeyState::findKeycodes() {
+    f12Codes_.clear();
+    shiftCodes_.clear();
+    appendKeycodes(symbols_, kF12, f12Codes_);
+    appendKeycodes(symbols_, kShiftLeft, shiftCodes_);
+    appendKeycodes(symbols_, kShiftRight, shiftCodes_);
+}
+
+void X11KeyState::seedFromKeymap() {
+    xcb_query_keymap_reply_t* keymap =
+        xcb_query_keymap_reply(connection_, xcb_query_keymap(connection_), nullptr);
+    down_.reset();
+    if (keymap) {
+        for (int code = 0; code < 256; ++code)
+            down_[code] = (keymap->keys[code / 8] >> (code % 8)) & 1;
+    }
+    std::free(keymap);
+}
+
+void X11KeyState::readEvents() {
+    const bool wasDown = anyWatchedDown();
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        handleEvent(event);
+        std::free(event);
+    }
+    if (xcb_connection_has_error(connection_)) {
+        notifier_->setEnabled(false);
+        down_.reset();
+    }
+    const bool nowDown = anyWatchedDown();
+    if (nowDown != wasDown || nowDown)
+        emit watchedKeysChanged(nowDown);
+}
+
+void X11KeyState::handleEvent(xcb_generic_event_t* event) {
+    const uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_MAPPING_NOTIFY) {
+        xcb_refresh_keyboard_mapping(symbols_,
+                                     reinterpret_cast<xcb_mapping_notify_event_t*>(event));
+        findKeycodes();
+        seedFromKeymap();
+        return;
+    }
+    if (type != XCB_GE_GENERIC)
+        return;
+    auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+    if (generic->extension != inputOpcode_)
+        return;
+    auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
+    if (generic->event_type == XCB_INPUT_RAW_KEY_PRESS)
+        down_[raw->detail] = true;
+    else if (generic->event_type == XCB_INPUT_RAW_KEY_RELEASE)
+        down_[raw->detail] = false;
+}
+
+} // namespace lumira::platform
