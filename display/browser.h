@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+// wb1's adapter: what the windows need from the embedded browser, and nothing more.
+// Sizes are in twips; the value read right after a write is the size in force.
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Starts loading the address (URL or file path) and returns at once; failures arrive
+    // later as NavigateError.
+    virtual void Navigate(const QString& address) = 0;
+    // One step in the history; false when there is no page in that direction.
+    virtual bool GoBack() = 0;
+    virtual bool GoForward() = 0;
+    virtual void Stop() = 0;
+
+    virtual void setWidth(float twips) = 0;
+    virtual void setHeight(float twips) = 0;
+    virtual float Width() const = 0;
+    virtual float Height() const = 0;
+
+signals:
+    // The main page failed: connection, name lookup, certificate, HTTP status 400 or above,
+    // or a renderer process that crashed or was killed.
+    void NavigateError();
+};

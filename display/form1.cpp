@@ -1,0 +1,129 @@
+#include "display/form1.h"
+
+#include "common/ini_sm.h"
+#include "common/module3.h"
+#include "common/program_folder.h"
+#include "display/browser.h"
+#include "display/exit_prompt.h"
+#include "display/placement.h"
+#include "display/startup_values.h"
+#include "platform/key_state.h"
+#include "platform/window_state.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QSessionManager>
+
+namespace {
+constexpr int kVirtualKeyShift = 16;
+constexpr int kVirtualKeyF12 = 123;
+constexpr int kKeyPollMs = 5;
+constexpr int kRetryWaitMs = 5000;
+} // namespace
+
+Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), factors_(factors),
+      wb1_(makeBrowser(this)), settings_(std::move(settings)),
+      keys_(lumira::platform::KeyState::create()), retry_(*wb1_, errTimer_, URL) {
+    setWindowTitle(QStringLiteral("LED客户端"));
+    setAutoFillBackground(true);
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QColor(192, 192, 192));
+    setPalette(background);
+
+    sysKey_Timer.setInterval(kKeyPollMs);
+    errTimer_.timer.setInterval(kRetryWaitMs);
+
+    connect(&sysKey_Timer, &QTimer::timeout, this, &Form1::sysKey_Timer_Timer);
+    connect(keys_.get(), &lumira::platform::KeyState::watchedKeysChanged, this,
+            &Form1::watchedKeysChanged);
+    connect(wb1_.get(), &Browser::NavigateError, this, &Form1::wb1_NavigateError);
+    connect(&errTimer_.timer, &QTimer::timeout, this, &Form1::Timer_err_Timer);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& session) {
+        if (session.allowsInteraction() && Form_QueryUnload())
+            session.cancel();
+    });
+
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load() {
+    cfgfn = lumira::inProgramFolder(QStringLiteral("lumira.ini"));
+    const std::string file = cfgfn.toStdString();
+    const lumira::StartupValues values = lumira::readStartupValues(
+        [&file](const std::string& key) { return readIniValue("Main", key, file); },
+        lumira::inProgramFolder(QStringLiteral("start.htm")));
+    URL = values.url;
+
+    lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
+    wb1_->Navigate(URL);
+    lumira::platform::markSkipTaskbar(*this);
+    Module3::setTopmost(*this);
+}
+
+void Form1::setLeft(float twips) {
+    move(lumira::toPixels(twips, factors_.x), y());
+}
+
+void Form1::setTop(float twips) {
+    move(x(), lumira::toPixels(twips, factors_.y));
+}
+
+void Form1::setWidth(float twips) {
+    resize(std::max(1, lumira::toPixels(twips, factors_.x)), height());
+}
+
+void Form1::setHeight(float twips) {
+    resize(width(), std::max(1, lumira::toPixels(twips, factors_.y)));
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit unloading();
+}
+
+bool Form1::Form_QueryUnload() {
+    return !lumira::askToExit(this, windowTitle());
+}
+
+void Form1::watchedKeysChanged(bool anyDown) {
+    // The poll runs only while a watched key is held, so an idle sign costs nothing.
+    if (anyDown && !sysKey_Timer.isActive())
+        sysKey_Timer.start();
+    else if (!anyDown)
+        sysKey_Timer.stop();
+}
+
+bool Form1::keyTest(int virtualKey) const {
+    using Key = lumira::platform::KeyState::Key;
+    switch (virtualKey) {
+    case kVirtualKeyF12:
+        return keys_->isDown(Key::F12);
+    case kVirtualKeyShift:
+        return keys_->isDown(Key::Shift);
+    default:
+        return false;
+    }
+}
+
+void Form1::sysKey_Timer_Timer() {
+    if (keyTest(kVirtualKeyF12) && keyTest(kVirtualKeyShift)) {
+        QWidget& form2 = settings_();
+        form2.show();
+        Module3::setTopmost(form2);
+    }
+}
+
+void Form1::wb1_NavigateError() {
+    retry_.failed();
+}
+
+void Form1::Timer_err_Timer() {
+    retry_.due();
+}

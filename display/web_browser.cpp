@@ -1,0 +1,98 @@
+#include "display/web_browser.h"
+
+#include "common/program_folder.h"
+#include "display/contained_page.h"
+
+#include <QTimer>
+#include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineView>
+
+namespace {
+constexpr int kAbortedByNewNavigation = -3; // the engine's net::ERR_ABORTED
+
+// What the user typed becomes the address to load: web addresses as they are, local paths
+// as file addresses (relative ones from the program folder).
+QUrl addressToUrl(const QString& address) {
+    return QUrl::fromUserInput(address, lumira::programFolder(), QUrl::AssumeLocalFile);
+}
+} // namespace
+
+WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
+    : Browser(host), view_(new QWebEngineView(host)), factors_(factors) {
+    auto* page = new ContainedPage(view_);
+    view_->setPage(page);
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    view_->move(0, 0);
+    connect(page, &QWebEnginePage::loadingChanged, this, &WebBrowser::onLoadingChanged);
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebBrowser::onRendererEnded);
+}
+
+QWidget* WebBrowser::view() const {
+    return view_;
+}
+
+void WebBrowser::Navigate(const QString& address) {
+    if (address.isEmpty())
+        return;
+    const QUrl url = addressToUrl(address);
+    if (!url.isValid()) {
+        // Reported like any failed load, after the call has returned.
+        QTimer::singleShot(0, this, &Browser::NavigateError);
+        return;
+    }
+    view_->load(url);
+}
+
+bool WebBrowser::GoBack() {
+    if (!view_->history()->canGoBack())
+        return false;
+    view_->back();
+    return true;
+}
+
+bool WebBrowser::GoForward() {
+    if (!view_->history()->canGoForward())
+        return false;
+    view_->forward();
+    return true;
+}
+
+void WebBrowser::Stop() {
+    view_->stop();
+}
+
+void WebBrowser::setWidth(float twips) {
+    view_->resize(std::max(0, lumira::toPixels(twips, factors_.x)), view_->height());
+}
+
+void WebBrowser::setHeight(float twips) {
+    view_->resize(view_->width(), std::max(0, lumira::toPixels(twips, factors_.y)));
+}
+
+float WebBrowser::Width() const {
+    return float(view_->width()) * factors_.x;
+}
+
+float WebBrowser::Height() const {
+    return float(view_->height()) * factors_.y;
+}
+
+void WebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
+    const bool httpError = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+                           info.errorCode() >= 400;
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus && !httpError)
+        return;
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
+    // A load replaced by a newer one has not failed.
+    if (info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain &&
+        info.errorCode() == kAbortedByNewNavigation)
+        return;
+    emit NavigateError();
+}
+
+void WebBrowser::onRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status) {
+    if (status != QWebEnginePage::NormalTerminationStatus)
+        emit NavigateError();
+}

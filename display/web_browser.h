@@ -1,0 +1,35 @@
+#pragma once
+
+#include "common/twips.h"
+#include "display/browser.h"
+
+#include <QWebEnginePage>
+
+class QWebEngineLoadingInfo;
+class QWebEngineView;
+class QWidget;
+
+// wb1 on the real browser engine: a QWebEngineView showing a contained page.
+class WebBrowser final : public Browser {
+    Q_OBJECT
+public:
+    WebBrowser(QWidget* host, lumira::TwipsFactors factors);
+
+    QWidget* view() const;
+
+    void Navigate(const QString& address) override;
+    bool GoBack() override;
+    bool GoForward() override;
+    void Stop() override;
+    void setWidth(float twips) override;
+    void setHeight(float twips) override;
+    float Width() const override;
+    float Height() const override;
+
+private:
+    void onLoadingChanged(const QWebEngineLoadingInfo& info);
+    void onRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status);
+
+    QWebEngineView* view_;
+    lumira::TwipsFactors factors_;
+};
