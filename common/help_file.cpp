@@ -1,0 +1,12 @@
+#include "common/help_file.h"
+
+#include "common/program_folder.h"
+#include "platform/text_viewer.h"
+
+namespace lumira {
+
+void openHelpFile() {
+    platform::openInTextViewer(inProgramFolder(QStringLiteral("Lumira帮助.txt")));
+}
+
+} // namespace lumira

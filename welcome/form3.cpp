@@ -1,0 +1,77 @@
+#include "welcome/form3.h"
+
+#include "common/fonts.h"
+#include "common/help_file.h"
+#include "common/link_label.h"
+#include "version.h"
+#include "welcome/version_line.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint),
+      openDisplay_(std::move(openDisplay)) {
+    const auto at = [factors](int left, int top, int width, int height) {
+        return lumira::twipsRect(left, top, width, height, factors);
+    };
+    setWindowTitle(QStringLiteral("Lumira"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(at(0, 0, 5025, 1530).size());
+
+    // Created first, so it lies behind every other control.
+    Image1 = new QLabel(this);
+    Image1->setPixmap(QPixmap(QStringLiteral(":/assets/banner.jpg")));
+    Image1->setGeometry(at(-1200, 0, 7560, 525));
+
+    Label1 = new QLabel(QStringLiteral("Lumira"), this);
+    Label1->setGeometry(at(2040, 0, 3015, 495));
+    Label1->setFont(lumira::songti(21.75, true));
+    Label1->setAutoFillBackground(true);
+    QPalette title = Label1->palette();
+    title.setColor(QPalette::Window, QColor(0, 0, 255));
+    title.setColor(QPalette::WindowText, title.color(QPalette::HighlightedText));
+    Label1->setPalette(title);
+
+    Label2 = new QLabel(this);
+    Label2->setGeometry(at(2880, 600, 2055, 255));
+    Label2->setFont(lumira::songti(9));
+
+    Label3 = new QLabel(QStringLiteral("进入显示页面，按Shift+F12设置"), this);
+    Label3->setGeometry(at(120, 840, 2775, 255));
+    Label3->setFont(lumira::songti(9));
+
+    Label8 = new LinkLabel(QStringLiteral("帮助"), this);
+    Label8->setGeometry(at(1200, 1200, 495, 255));
+    Label8->setFont(lumira::songti(9, false, true));
+
+    Command1 = new QPushButton(QStringLiteral("确定"), this);
+    Command1->setGeometry(at(3720, 1080, 975, 375));
+    Command1->setFont(lumira::songti(9));
+    Command1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+    connect(Label8, &LinkLabel::clicked, this, &Form3::Label8_Click);
+
+    Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+void Form3::Form_Load() {
+    Label2->setText(Label2->text() + lumira::versionLine(lumira::version::major,
+                                                         lumira::version::minor,
+                                                         lumira::version::revision));
+}
+
+void Form3::Command1_Click() {
+    openDisplay_();
+    close();
+}
+
+void Form3::Label8_Click() {
+    lumira::openHelpFile();
+}

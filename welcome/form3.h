@@ -1,0 +1,32 @@
+#pragma once
+
+#include "common/twips.h"
+
+#include <QWidget>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class LinkLabel;
+
+// Form3, the welcome window: banner, title, version line, the Shift+F12 hint, OK and Help.
+// It is the only window at launch; OK opens the display window and closes it for good.
+class Form3 final : public QWidget {
+    Q_OBJECT
+public:
+    Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay);
+
+    QLabel* Image1;        // banner strip behind everything
+    QLabel* Label1;        // title "Lumira"
+    QLabel* Label2;        // version line
+    QLabel* Label3;        // usage hint
+    LinkLabel* Label8;     // Help link
+    QPushButton* Command1; // OK
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void Label8_Click();
+
+    std::function<void()> openDisplay_;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+class QApplication;
+
+namespace lumira {
+
+// What must be settled before the application object exists: one device pixel per screen
+// pixel, and the X11 platform even in a Wayland session. False when no display can be had.
+bool prepareProcess();
+
+// Shows the welcome window and runs the program until it ends; returns the exit status.
+int runProgram(QApplication& app);
+
+} // namespace lumira
