@@ -47,7 +47,7 @@ start_virtual_display() {
     while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
         number=$((number + 1))
     done
-    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp "$@" >/dev/null 2>&1 &
+    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -noreset "$@" >/dev/null 2>&1 &
     LUMIRA_XVFB_PIDS="$!"
     export DISPLAY=":$number"
     for _ in $(seq 100); do

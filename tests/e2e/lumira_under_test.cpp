@@ -1,0 +1,130 @@
+#include "tests/e2e/lumira_under_test.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace e2e {
+
+std::string solidPage(uint32_t rgb, const std::string& script) {
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%06x", rgb & 0xffffff);
+    return std::string("<!doctype html><html><head><meta charset=\"utf-8\"><style>html,body{"
+                       "margin:0;height:100%;overflow:hidden;background:") +
+           colour + "}</style></head><body><script>" + script + "</script></body></html>";
+}
+
+LumiraUnderTest::LumiraUnderTest(const std::string& folderName)
+    : program(LUMIRA_PROGRAM_DIR, folderName) {}
+
+xcb_window_t LumiraUnderTest::launch(const QStringList& extraEnv) {
+    program.start(extraEnv);
+    const auto welcome = x.waitForWindow(kWelcome, kWindowTimeout);
+    if (!welcome)
+        throw std::runtime_error("the welcome window did not appear");
+    return *welcome;
+}
+
+xcb_window_t LumiraUnderTest::pressOk(xcb_window_t welcome, float twipsPerPixel) {
+    clickTwips(welcome, 3720, 1080, 975, 375, twipsPerPixel);
+    const auto display = x.waitForWindow(kDisplay, kWindowTimeout);
+    if (!display)
+        throw std::runtime_error("the display window did not appear");
+    return *display;
+}
+
+xcb_window_t LumiraUnderTest::openDisplay(const QStringList& extraEnv) {
+    return pressOk(launch(extraEnv));
+}
+
+void LumiraUnderTest::clickTwips(xcb_window_t window, int left, int top, int width, int height,
+                                 float twipsPerPixel) {
+    const harness::Rect client = x.rootGeometry(window);
+    x.click(client.x + int(std::lround((left + width / 2.0) / twipsPerPixel)),
+            client.y + int(std::lround((top + height / 2.0) / twipsPerPixel)));
+}
+
+bool LumiraUnderTest::waitForPixel(int px, int py, uint32_t rgb,
+                                   std::chrono::milliseconds timeout) {
+    return harness::waitUntil([&] { return x.pixel(px, py) == rgb; }, timeout, 20ms);
+}
+
+bool LumiraUnderTest::hasState(xcb_window_t window, const std::string& state) {
+    const auto states = x.netWmState(window);
+    return std::find(states.begin(), states.end(), state) != states.end();
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+namespace {
+// Xft.dpi in the root window's resources, where Qt reads the logical DPI.
+void publishDpi(int dpi) {
+    harness::X11Session x;
+    const std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+    const char name[] = "RESOURCE_MANAGER";
+    auto* reply = xcb_intern_atom_reply(
+        x.connection(), xcb_intern_atom(x.connection(), 0, sizeof name - 1, name), nullptr);
+    xcb_change_property(x.connection(), XCB_PROP_MODE_REPLACE, x.root(), reply->atom,
+                        XCB_ATOM_STRING, 8, uint32_t(resources.size()), resources.data());
+    std::free(reply);
+    x.sync();
+}
+
+bool serverAnswers() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool answers = !xcb_connection_has_error(connection);
+    xcb_disconnect(connection);
+    return answers;
+}
+
+bool windowManagerRunning() {
+    harness::X11Session x;
+    const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    auto* atom = xcb_intern_atom_reply(
+        x.connection(), xcb_intern_atom(x.connection(), 0, sizeof name - 1, name), nullptr);
+    auto* reply = xcb_get_property_reply(
+        x.connection(),
+        xcb_get_property(x.connection(), 0, x.root(), atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+    const bool running = reply && xcb_get_property_value_length(reply) == 4;
+    std::free(reply);
+    std::free(atom);
+    return running;
+}
+} // namespace
+
+OwnDisplay::OwnDisplay(int dpi) : previous_(qgetenv("DISPLAY")) {
+    int number = 140;
+    while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
+           QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+        ++number;
+    const QString display = QStringLiteral(":%1").arg(number);
+    server_.start(QStringLiteral("Xvfb"),
+                  {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                   QStringLiteral("1280x1024x24"), QStringLiteral("-noreset"),
+                   QStringLiteral("-dpi"), QString::number(dpi), QStringLiteral("-nolisten"),
+                   QStringLiteral("tcp")});
+    qputenv("DISPLAY", display.toLocal8Bit());
+    const bool up = harness::waitUntil(serverAnswers, 10s, 20ms);
+    if (!up)
+        throw std::runtime_error("Xvfb did not start");
+    publishDpi(dpi);
+    windowManager_.start(QStringLiteral("openbox"), {});
+    if (!harness::waitUntil(windowManagerRunning, 10s))
+        throw std::runtime_error("openbox did not start");
+}
+
+OwnDisplay::~OwnDisplay() {
+    // Terminated, not killed, so the server removes its lock and socket.
+    windowManager_.terminate();
+    windowManager_.waitForFinished();
+    server_.terminate();
+    server_.waitForFinished();
+    qputenv("DISPLAY", previous_);
+}
+
+} // namespace e2e

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "tests/harness/program_runner.h"
+#include "tests/harness/wait.h"
+#include "tests/harness/x11_session.h"
+
+#include <QProcess>
+#include <chrono>
+#include <string>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+
+inline constexpr auto kWindowTimeout = 20s;
+inline const std::string kWelcome = "Lumira";
+inline const std::string kDisplay = "LED客户端";
+inline const std::string kSettings = "显示设置";
+
+// A page of one colour filling the browser, to see on the screen exactly where it lands.
+std::string solidPage(uint32_t rgb, const std::string& script = "");
+
+// One copy of the program in a folder of its own, started and driven from outside.
+class LumiraUnderTest {
+public:
+    explicit LumiraUnderTest(const std::string& folderName = "lumira");
+
+    harness::X11Session x;
+    harness::ProgramRunner program;
+
+    // Starts the program and waits for the welcome window.
+    xcb_window_t launch(const QStringList& extraEnv = {});
+    // Clicks OK on the welcome window and waits for the display window.
+    xcb_window_t pressOk(xcb_window_t welcome, float twipsPerPixel = 15.0f);
+    // launch() and pressOk() together.
+    xcb_window_t openDisplay(const QStringList& extraEnv = {});
+
+    // Clicks a control of a window whose layout is given in twips (its centre).
+    void clickTwips(xcb_window_t window, int left, int top, int width, int height,
+                    float twipsPerPixel = 15.0f);
+    bool waitForPixel(int x, int y, uint32_t rgb, std::chrono::milliseconds timeout = 15s);
+    // Windows of the given title that this program shows.
+    size_t count(const std::string& title) { return x.findClientWindows(title).size(); }
+    bool hasState(xcb_window_t window, const std::string& state);
+};
+
+} // namespace e2e
+
+namespace e2e {
+
+// An X server with openbox of the test's own, e.g. at another DPI; DISPLAY points at it for
+// the test's lifetime and is restored afterwards.
+class OwnDisplay {
+public:
+    explicit OwnDisplay(int dpi);
+    ~OwnDisplay();
+
+private:
+    QByteArray previous_;
+    QProcess server_;
+    QProcess windowManager_;
+};
+
+} // namespace e2e
