@@ -21,4 +21,8 @@ void PageRetry::cancel() {
     timer_.switchOff();
 }
 
+bool PageRetry::pending() const {
+    return timer_.isOn();
+}
+
 } // namespace lumira

@@ -30,6 +30,7 @@ public:
     void due();
     // The user chose another page: a pending retry must not replace it.
     void cancel();
+    bool pending() const;
 
 private:
     Browser& browser_;

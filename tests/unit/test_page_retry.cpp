@@ -1,0 +1,98 @@
+// The page-error retry's cycle, driven by hand: a failure starts the wait, the wait's end
+// loads the start-up address, Go cancels a pending retry.
+#include "display/page_retry.h"
+#include "tests/fakes/fake_browser.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Timer_err with a hand-driven clock: the test says when five seconds have passed.
+class ManualSwitch final : public lumira::RetrySwitch {
+public:
+    void switchOn() override {
+        on = true;
+        ++starts;
+    }
+    void switchOff() override { on = false; }
+    bool isOn() const override { return on; }
+    bool on = false;
+    int starts = 0;
+};
+
+struct Cycle {
+    FakeBrowser browser;
+    ManualSwitch timer;
+    QString url = QStringLiteral("http://sign.local/start");
+    lumira::PageRetry retry{browser, timer, url};
+
+    Cycle() {
+        QObject::connect(&browser, &Browser::NavigateError, [this] { retry.failed(); });
+    }
+    // The five seconds are over, as the timer would say when it is on.
+    void elapse() {
+        if (timer.on)
+            retry.due();
+    }
+};
+
+} // namespace
+
+TEST(PageRetry, idleFailureStartsTheWaitAndItsEndLoadsTheStartAddress) {
+    Cycle cycle;
+    cycle.browser.fail();
+    EXPECT_TRUE(cycle.timer.on);
+    EXPECT_TRUE(cycle.browser.navigations.isEmpty()) << "nothing loads before the wait is over";
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.navigations, QStringList{cycle.url});
+    EXPECT_FALSE(cycle.timer.on);
+}
+
+TEST(PageRetry, failureWhileWaitingKeepsTheRunningWait) {
+    Cycle cycle;
+    cycle.browser.fail();
+    cycle.browser.fail();
+    cycle.browser.fail();
+    EXPECT_EQ(cycle.timer.starts, 1) << "a restarted wait would postpone the retry for good";
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.navigations.size(), 1);
+}
+
+TEST(PageRetry, keepsRetryingForAsLongAsFailuresGoOn) {
+    Cycle cycle;
+    for (int attempt = 1; attempt <= 50; ++attempt) {
+        cycle.browser.fail();
+        cycle.elapse();
+        ASSERT_EQ(cycle.browser.navigations.size(), attempt);
+    }
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.navigations.size(), 50) << "a load without failure ends the cycle";
+}
+
+TEST(PageRetry, failureReportedDuringTheRetrysOwnNavigationStartsTheNextWait) {
+    Cycle cycle;
+    cycle.browser.fail();
+    cycle.browser.failDuringNavigate = true;
+    cycle.elapse();
+    EXPECT_TRUE(cycle.timer.on) << "the cycle stopped for good";
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.navigations.size(), 2);
+}
+
+TEST(PageRetry, goCancelsPendingRetrySoTheChosenPageStays) {
+    Cycle cycle;
+    cycle.browser.fail();
+    cycle.retry.cancel();
+    cycle.browser.Navigate(QStringLiteral("http://typed.local/"));
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.shown(), QStringLiteral("http://typed.local/"));
+    EXPECT_FALSE(cycle.timer.on);
+}
+
+TEST(PageRetry, retryLoadsTheStartAddressEvenAfterTheUserWentElsewhere) {
+    Cycle cycle;
+    cycle.browser.Navigate(QStringLiteral("http://typed.local/broken"));
+    cycle.browser.fail();
+    cycle.elapse();
+    EXPECT_EQ(cycle.browser.shown(), cycle.url);
+}
