@@ -1,0 +1,104 @@
+// The road of a typical change, with real keys and clicks: Shift+F12, an address and Go,
+// two nudges to the right, Return; and what typing into the boxes does to the sign.
+#include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/http_server.h"
+
+#include <gtest/gtest.h>
+
+using namespace e2e;
+
+namespace {
+constexpr uint32_t kGreen = 0x00ff00;
+constexpr uint32_t kBlue = 0x0000ff;
+
+struct Settings {
+    LumiraUnderTest lumira;
+    xcb_window_t display = XCB_NONE;
+    xcb_window_t window = XCB_NONE;
+
+    void open() {
+        lumira.program.writeFile("start.htm", solidPage(kGreen));
+        display = lumira.openDisplay();
+        lumira.x.keyDown("Shift_L");
+        lumira.x.keyDown("F12");
+        const auto shown = lumira.x.waitForWindow(kSettings, 5s);
+        lumira.x.keyUp("F12");
+        lumira.x.keyUp("Shift_L");
+        if (!shown)
+            throw std::runtime_error("no settings window");
+        window = *shown;
+        harness::waitUntil([&] { return lumira.x.activeWindow() == window; }, 5s);
+    }
+    void click(int left, int top, int width, int height) {
+        lumira.clickTwips(window, left, top, width, height);
+        harness::pumpEventsFor(100ms);
+    }
+    // Replaces a box's whole text by typing, as a person would.
+    void retype(int left, int top, int width, int height, const std::string& text) {
+        click(left, top, width, height);
+        lumira.x.keyDown("Control_L");
+        lumira.x.tap("a");
+        lumira.x.keyUp("Control_L");
+        lumira.x.tap("BackSpace");
+        lumira.x.typeText(text);
+    }
+    void retypeLeft(const std::string& text) { retype(840, 1440, 615, 270, text); }
+};
+} // namespace
+
+TEST(SettingsWindow, roadOfATypicalChange) {
+    harness::LoopbackHttpServer server;
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kBlue)));
+    Settings settings;
+    settings.open();
+    auto& lumira = settings.lumira;
+
+    const std::string typed = server.url(QStringLiteral("/typed")).toStdString();
+    settings.retype(600, 840, 6255, 270, typed); // the address box
+    settings.click(6960, 840, 615, 300);         // 转到
+    ASSERT_TRUE(harness::waitUntil([&] { return !server.requests().empty(); }, 10s));
+    EXPECT_EQ(server.requests().front().path, "/typed");
+    ASSERT_TRUE(lumira.waitForPixel(200, 200, kBlue));
+
+    settings.click(4560, 1560, 375, 375); // 右
+    settings.click(4560, 1560, 375, 375); // 右
+    EXPECT_TRUE(lumira.waitForPixel(102, 200, kBlue, 300ms));
+    EXPECT_TRUE(harness::waitUntil([&] { return lumira.x.pixel(101, 200) != kBlue; }, 300ms))
+        << "the page did not move two pixels right";
+    EXPECT_EQ(lumira.x.pixel(421, 200), kBlue);
+
+    settings.click(5880, 1920, 735, 375); // 返回
+    ASSERT_TRUE(lumira.x.waitForNoWindow(kSettings, 5s));
+    EXPECT_EQ(lumira.program.readIni().value_or(""),
+              "[Main]\r\nwTop=100\r\nwLeft=102\r\nwWidth=320\r\nwHeight=240\r\nURL=" + typed +
+                  "\r\n");
+    EXPECT_TRUE(harness::waitUntil(
+        [&] {
+            return lumira.x.activeWindow() == settings.display &&
+                   lumira.hasState(settings.display, "_NET_WM_STATE_ABOVE");
+        },
+        5s))
+        << "the display window is not back on top and active";
+}
+
+TEST(SettingsWindow, typedBoxesMoveTheSignAndCloseBoxSavesLikeReturn) {
+    Settings settings;
+    settings.open();
+    auto& lumira = settings.lumira;
+
+    settings.retypeLeft("-"); // a lone minus is not a number: the box becomes 0
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return lumira.x.rootGeometry(settings.display).x == 0; }, 1s));
+    settings.retypeLeft("10.5");
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return lumira.x.rootGeometry(settings.display).x == 11; }, 1s));
+    settings.retype(840, 1800, 615, 270, "0"); // width 0: a window 20 twips wide
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return lumira.x.rootGeometry(settings.display).w == 1; }, 1s));
+
+    lumira.x.closeWindow(settings.window);
+    ASSERT_TRUE(lumira.x.waitForNoWindow(kSettings, 5s));
+    EXPECT_EQ(lumira.program.readIni().value_or(""),
+              "[Main]\r\nwTop=100\r\nwLeft=10.5\r\nwWidth=0\r\nwHeight=240\r\nURL=\r\n");
+    EXPECT_TRUE(lumira.program.running());
+}
