@@ -93,11 +93,15 @@ bool Form1::Form_QueryUnload() {
 }
 
 void Form1::watchedKeysChanged(bool anyDown) {
-    // The poll runs only while a watched key is held, so an idle sign costs nothing.
-    if (anyDown && !sysKey_Timer.isActive())
-        sysKey_Timer.start();
-    else if (!anyDown)
+    // The poll runs only while a watched key is held, so an idle sign costs nothing; the
+    // first tick runs at once, at the key press itself.
+    if (!anyDown) {
         sysKey_Timer.stop();
+        return;
+    }
+    if (!sysKey_Timer.isActive())
+        sysKey_Timer.start();
+    sysKey_Timer_Timer();
 }
 
 bool Form1::keyTest(int virtualKey) const {

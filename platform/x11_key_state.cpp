@@ -86,18 +86,21 @@ void X11KeyState::seedFromKeymap() {
 }
 
 void X11KeyState::readEvents() {
-    const bool wasDown = anyWatchedDown();
+    // Reported event by event, so a chord pressed and released while the program was busy
+    // is still seen as held at the moment it was.
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        const bool f12 = isDown(Key::F12);
+        const bool shift = isDown(Key::Shift);
         handleEvent(event);
         std::free(event);
+        if (isDown(Key::F12) != f12 || isDown(Key::Shift) != shift)
+            emit watchedKeysChanged(anyWatchedDown());
     }
     if (xcb_connection_has_error(connection_)) {
         notifier_->setEnabled(false);
         down_.reset();
+        emit watchedKeysChanged(false);
     }
-    const bool nowDown = anyWatchedDown();
-    if (nowDown != wasDown || nowDown)
-        emit watchedKeysChanged(nowDown);
 }
 
 void X11KeyState::handleEvent(xcb_generic_event_t* event) {
