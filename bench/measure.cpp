@@ -1,0 +1,211 @@
+#include "bench/measure.h"
+
+#include "bench/proc_tree.h"
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+#include <unistd.h>
+
+namespace bench {
+
+namespace {
+
+const std::string kSettings = "显示设置";
+constexpr auto kTypingGap = 25ms;
+
+// Waits until the window is gone so the next run starts on a clean screen.
+void stopAndWaitGone(harness::X11Session& x, Child& child, const Subject& subject) {
+    child.stop();
+    x.waitForNoWindow(subject.firstTitle, 10s);
+    x.waitForNoWindow(subject.pageTitle, 10s);
+}
+
+// Starts the subject, waits for its first window and opens the page; the page has painted
+// when this returns.
+std::optional<xcb_window_t> showPage(harness::X11Session& x, Child& child, const Subject& subject,
+                                     uint32_t colour) {
+    child.start();
+    const auto first = x.waitForWindow(subject.firstTitle, 20s);
+    if (!first)
+        return std::nullopt;
+    subject.openPage(x, *first);
+    const auto page = x.waitForWindow(subject.pageTitle, 20s);
+    if (!page || !msUntil(
+                     Clock::now(), [&] { return x.pixel(kProbeX, kProbeY) == colour; }, 20s))
+        return std::nullopt;
+    return page;
+}
+
+// Centre of a control whose rectangle in the window's client area is given in twips.
+void clickTwips(harness::X11Session& x, xcb_window_t window, int left, int top, int width,
+                int height) {
+    const harness::Rect client = x.rootGeometry(window);
+    x.click(client.x + int(std::lround((left + width / 2.0) / 15)),
+            client.y + int(std::lround((top + height / 2.0) / 15)));
+}
+
+} // namespace
+
+Child::Child(const Subject& subject, bool showOutput) : subject_(subject) {
+    process_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    process_.setWorkingDirectory(QStringLiteral("/tmp"));
+    if (showOutput) {
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+    } else {
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(QProcess::nullDevice());
+    }
+    process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+void Child::start() {
+    process_.start(subject_.executable, subject_.arguments);
+    if (!process_.waitForStarted(10000))
+        throw std::runtime_error("cannot start " + subject_.executable.toStdString());
+}
+
+void Child::stop() {
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    ::kill(-pid(), SIGKILL);
+    process_.waitForFinished(5000);
+}
+
+std::optional<double> msUntil(Clock::time_point since, const std::function<bool()>& condition,
+                              std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (condition())
+            return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+        std::this_thread::sleep_for(1ms);
+    }
+    return std::nullopt;
+}
+
+std::optional<double> launchToWindow(harness::X11Session& x, const Subject& subject, bool output) {
+    Child child(subject, output);
+    const auto start = Clock::now();
+    child.start();
+    const auto ms = msUntil(
+        start, [&] { return !x.findClientWindows(subject.firstTitle).empty(); }, 20s);
+    stopAndWaitGone(x, child, subject);
+    return ms;
+}
+
+std::optional<double> clickToPaint(harness::X11Session& x, const Subject& subject, uint32_t colour,
+                                   bool output) {
+    Child child(subject, output);
+    child.start();
+    const auto first = x.waitForWindow(subject.firstTitle, 20s);
+    std::optional<double> ms;
+    if (first) {
+        std::this_thread::sleep_for(500ms); // let the first window settle
+        if (x.pixel(kProbeX, kProbeY) == colour)
+            throw std::runtime_error("the probe pixel shows the page colour before the click");
+        const auto start = Clock::now();
+        subject.openPage(x, *first);
+        ms = msUntil(
+            start, [&] { return x.pixel(kProbeX, kProbeY) == colour; }, 20s);
+    }
+    stopAndWaitGone(x, child, subject);
+    return ms;
+}
+
+std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& subject,
+                                       uint32_t colour, pid_t xServer, int seconds, bool output) {
+    Child child(subject, output);
+    if (!showPage(x, child, subject, colour)) {
+        stopAndWaitGone(x, child, subject);
+        return std::nullopt;
+    }
+    const harness::Rect screen = x.screenRect();
+    x.moveMouse(screen.w - 1, screen.h - 1); // the pointer rests away from both programs
+    std::this_thread::sleep_for(5s);
+
+    IdleFigures figures;
+    const auto tree = processTree(child.pid());
+    figures.processes = tree.size();
+    figures.rssKb = sumRssKb(tree);
+    figures.pssKb = sumPssKb(tree);
+
+    const CpuSample treeBefore = sampleCpu(tree), xBefore = sampleCpu({xServer});
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const CpuSample treeAfter = sampleCpu(processTree(child.pid())), xAfter = sampleCpu({xServer});
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    figures.treeCpuPercent = percentOfCore(ticksBetween(treeBefore, treeAfter), elapsed);
+    figures.xCpuPercent = percentOfCore(ticksBetween(xBefore, xAfter), elapsed);
+    stopAndWaitGone(x, child, subject);
+    return figures;
+}
+
+SettingsFigures settingsFigures(harness::X11Session& x, const Subject& lumira, uint32_t colour,
+                                int repeats, bool output) {
+    SettingsFigures figures;
+    Child child(lumira, output);
+    const auto display = showPage(x, child, lumira, colour);
+    if (!display) {
+        stopAndWaitGone(x, child, lumira);
+        return figures;
+    }
+    // Shift+F12 held as a person would hold it: until the window is there.
+    auto openSettings = [&]() -> std::optional<double> {
+        x.keyDown("Shift_L");
+        std::this_thread::sleep_for(30ms);
+        const auto start = Clock::now();
+        x.keyDown("F12");
+        const auto ms = msUntil(
+            start, [&] { return !x.findClientWindows(kSettings).empty(); }, 5s);
+        x.keyUp("F12");
+        x.keyUp("Shift_L");
+        return ms;
+    };
+    for (int i = 0; i < repeats; ++i) {
+        if (const auto ms = openSettings())
+            figures.open.push_back(*ms);
+        else
+            std::fprintf(stderr, "bench: c run %d: no settings window\n", i + 1);
+        for (xcb_window_t window : x.findClientWindows(kSettings))
+            x.closeWindow(window);
+        x.waitForNoWindow(kSettings, 5s);
+        std::this_thread::sleep_for(200ms);
+    }
+
+    openSettings();
+    const auto settings = x.waitForWindow(kSettings, 5s);
+    for (int i = 0; settings && i < repeats; ++i) {
+        const int left = i % 2 ? 100 : 120;
+        const std::string text = std::to_string(left);
+        // Keys come at a fast typist's pace, kTypingGap apart.
+        clickTwips(x, *settings, 840, 1440, 615, 270); // Text_left
+        std::this_thread::sleep_for(kTypingGap);
+        x.keyDown("Control_L");
+        x.tap("a");
+        x.keyUp("Control_L");
+        for (char digit : text.substr(0, text.size() - 1)) {
+            std::this_thread::sleep_for(kTypingGap);
+            x.tap(std::string(1, digit));
+        }
+        std::this_thread::sleep_for(kTypingGap);
+        const std::string last = text.substr(text.size() - 1);
+        const auto start = Clock::now();
+        x.keyDown(last);
+        x.keyUp(last);
+        if (const auto ms = msUntil(
+                start, [&] { return x.rootGeometry(*display).x == left; }, 2s))
+            figures.moveBox.push_back(*ms);
+        else
+            std::fprintf(stderr, "bench: f run %d: display window at x=%d, not %d\n", i + 1,
+                         x.rootGeometry(*display).x, left);
+        // A pause that varies against the program's 100 ms placement timer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150 + (i * 37) % 100));
+    }
+    stopAndWaitGone(x, child, lumira);
+    x.waitForNoWindow(kSettings, 5s);
+    return figures;
+}
+
+} // namespace bench

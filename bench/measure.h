@@ -1,0 +1,79 @@
+#pragma once
+
+#include "tests/harness/x11_session.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The pixel the page covers in both programs, watched for its first paint.
+inline constexpr int kProbeX = 200, kProbeY = 200;
+
+// A program under measurement: how to start it, its first window, and how to get to its page.
+struct Subject {
+    std::string name;
+    QString executable;
+    QStringList arguments;
+    std::string firstTitle; // the window shown at launch
+    std::string pageTitle;  // the window showing the page
+    // Clicks what opens the page in the first window.
+    std::function<void(harness::X11Session&, xcb_window_t first)> openPage;
+};
+
+// One started copy of a subject in its own process group; stopped (SIGKILL to the group) when
+// it goes. Both programs are started exactly alike: same environment, working folder /tmp,
+// output discarded unless `showOutput`.
+class Child {
+public:
+    Child(const Subject& subject, bool showOutput);
+    ~Child() { stop(); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void start(); // throws std::runtime_error when it cannot
+    pid_t pid() const { return pid_t(process_.processId()); }
+    void stop();
+
+private:
+    const Subject& subject_;
+    QProcess process_;
+};
+
+// Milliseconds from `since` until `condition` first holds, checked every millisecond.
+std::optional<double> msUntil(Clock::time_point since, const std::function<bool()>& condition,
+                              std::chrono::milliseconds timeout);
+
+// Launch -> first window viewable.
+std::optional<double> launchToWindow(harness::X11Session& x, const Subject& subject, bool output);
+// Click in the first window -> probe pixel shows `colour`.
+std::optional<double> clickToPaint(harness::X11Session& x, const Subject& subject, uint32_t colour,
+                                   bool output);
+
+struct IdleFigures {
+    double treeCpuPercent = 0; // the program's process tree, % of one core
+    double xCpuPercent = 0;    // the X server, % of one core
+    long long rssKb = 0, pssKb = 0;
+    size_t processes = 0;
+};
+// Opens the page, waits 5 s, reads memory, then CPU over `seconds` while nothing happens.
+std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& subject,
+                                       uint32_t colour, pid_t xServer, int seconds, bool output);
+
+struct SettingsFigures {
+    std::vector<double> open;    // Shift+F12 -> settings window viewable
+    std::vector<double> moveBox; // last key of a new left edge -> display window there
+};
+// Opens the display window, then times the settings window and the live placement.
+SettingsFigures settingsFigures(harness::X11Session& x, const Subject& lumira, uint32_t colour,
+                                int repeats, bool output);
+
+} // namespace bench

@@ -1,0 +1,15 @@
+// The smallest Qt window program: what launching any Qt program here costs at least.
+#include <QApplication>
+#include <QLabel>
+
+int main(int argc, char** argv) {
+    // Same process set-up as the sign's program.
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QLabel label(QStringLiteral("Reference"));
+    label.setWindowTitle(QStringLiteral("Reference"));
+    label.resize(200, 100);
+    label.show();
+    return app.exec();
+}
