@@ -192,11 +192,18 @@ int main(int argc, char** argv) {
         const double xs = idleL->xCpuPercent - idleR->xCpuPercent;
         rows.push_back({"d idle CPU, program tree (% core, " + secs + ")",
                         fixed(idleL->treeCpuPercent, 2), fixed(idleR->treeCpuPercent, 2),
-                        (tree >= 0 ? "+" : "") + fixed(tree, 2), "<= ref + 0.5", tree <= 0.5});
+                        (tree >= 0 ? "+" : "") + fixed(tree, 2), "-", false, true});
         rows.push_back({"d idle CPU, X server (% core, " + secs + ")",
                         xServer ? fixed(idleL->xCpuPercent, 2) : "no X pid",
                         xServer ? fixed(idleR->xCpuPercent, 2) : "no X pid",
-                        (xs >= 0 ? "+" : "") + fixed(xs, 2), "<= ref + 0.1", xServer && xs <= 0.1});
+                        (xs >= 0 ? "+" : "") + fixed(xs, 2), "-", false, true});
+        // The bar: the key watch, the program and the X server together cost no measurable
+        // CPU over the same engine showing the same page without any watch.
+        rows.push_back({"d idle CPU, tree + X server (% core, " + secs + ")",
+                        fixed(idleL->treeCpuPercent + idleL->xCpuPercent, 2),
+                        fixed(idleR->treeCpuPercent + idleR->xCpuPercent, 2),
+                        (tree + xs >= 0 ? "+" : "") + fixed(tree + xs, 2), "<= ref + 0.1",
+                        xServer && tree + xs <= 0.1});
         // RSS carries the bar: PSS shares pages out among every process on the machine mapping
         // the same libraries, so it moves with whatever else runs.
         auto memoryRow = [&](const std::string& what, long long l, long long r, bool barred) {

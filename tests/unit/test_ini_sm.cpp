@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <ostream>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -57,6 +58,8 @@ protected:
 
 struct ReadCase {
     const char* name;
+    // The test log names a case rather than dumping its bytes.
+    friend void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
     std::string content, section, key, expected;
 };
 
@@ -156,6 +159,8 @@ TEST_F(IniFile, NewFileGetsSectionThenKeysInWriteOrder) {
 
 struct WriteCase {
     const char* name;
+    // The test log names a case rather than dumping its bytes.
+    friend void PrintTo(const WriteCase& c, std::ostream* out) { *out << c.name; }
     std::string before, section, key, value, after;
 };
 

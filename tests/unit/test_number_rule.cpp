@@ -3,12 +3,15 @@
 #include <clocale>
 #include <gtest/gtest.h>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace {
 
 struct NumberCase {
     const char* name;
+    // The test log names a case rather than dumping its bytes.
+    friend void PrintTo(const NumberCase& c, std::ostream* out) { *out << c.name; }
     std::string text;
     std::optional<double> value;
 };

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <ostream>
 
 namespace {
 
 struct StartupCase {
     const char* name;
+    // The test log names a case rather than dumping its bytes.
+    friend void PrintTo(const StartupCase& c, std::ostream* out) { *out << c.name; }
     std::map<std::string, std::string> stored;
     double left, top, width, height;
     const char* url; // nullptr: the default page

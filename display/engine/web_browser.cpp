@@ -1,7 +1,7 @@
-#include "display/web_browser.h"
+#include "display/engine/web_browser.h"
 
 #include "common/program_folder.h"
-#include "display/contained_page.h"
+#include "display/engine/contained_page.h"
 
 #include <QTimer>
 #include <QWebEngineHistory>

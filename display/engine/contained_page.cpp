@@ -1,4 +1,4 @@
-#include "display/contained_page.h"
+#include "display/engine/contained_page.h"
 
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFileSystemAccessRequest>

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "common/twips.h"
+#include "display/browser.h"
+
+#include <memory>
+#include <string>
+
+class QWidget;
+
+namespace lumira {
+
+// The browser adapter on the real engine lives in a module carried inside the program.
+// Loading it pulls in the engine's libraries (a fraction of a second); the engine itself
+// starts only when the first browser is created.
+
+// Loads the module once; later calls return at once. True when the engine is available.
+bool loadBrowserEngine();
+
+// A browser on the real engine inside `host`, or null when the engine could not be loaded.
+std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors);
+
+// Why the engine could not be loaded; empty when it was.
+const std::string& browserEngineError();
+
+// The entry the module exports under this name.
+using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors);
+inline constexpr char kCreateWebBrowserSymbol[] = "lumiraCreateWebBrowser";
+
+} // namespace lumira

@@ -1,0 +1,8 @@
+#include "display/browser_engine.h"
+#include "display/engine/web_browser.h"
+
+// The one symbol the program looks up in this module.
+extern "C" __attribute__((visibility("default"))) Browser*
+lumiraCreateWebBrowser(QWidget* host, const lumira::TwipsFactors* factors) {
+    return new WebBrowser(host, *factors);
+}
