@@ -431,26 +431,29 @@ void X11Session::click(int rootX, int rootY) {
     fakeInput(XCB_BUTTON_RELEASE, 1);
 }
 
-void X11Session::closeWindow(xcb_window_t window) {
+namespace {
+// A 32-bit client message about `window` whose second datum is the current time.
+xcb_client_message_event_t clientMessage(xcb_window_t window, xcb_atom_t type, uint32_t first) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = atom("WM_PROTOCOLS");
-    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.type = type;
+    event.data.data32[0] = first;
     event.data.data32[1] = XCB_CURRENT_TIME;
+    return event;
+}
+} // namespace
+
+void X11Session::closeWindow(xcb_window_t window) {
+    auto event = clientMessage(window, atom("WM_PROTOCOLS"), atom("WM_DELETE_WINDOW"));
     xcb_send_event(conn_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char*>(&event));
     sync();
 }
 
 void X11Session::activate(xcb_window_t window) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom("_NET_ACTIVE_WINDOW");
-    event.data.data32[0] = 2; // source: pager, i.e. the user asked for it
-    event.data.data32[1] = XCB_CURRENT_TIME;
+    // Source 2: a pager, i.e. the user asked for it.
+    auto event = clientMessage(window, atom("_NET_ACTIVE_WINDOW"), 2);
     xcb_send_event(conn_, 0, root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<char*>(&event));
