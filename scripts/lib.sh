@@ -11,6 +11,7 @@ LUMIRA_PACKAGES=(
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
     libgtest-dev libgmock-dev
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
+    locales-all # a decimal-comma locale, to test that the number rule ignores it
 )
 
 ensure_packages() {
