@@ -2,6 +2,7 @@
 
 #include "bench/proc_tree.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -205,6 +206,32 @@ SettingsFigures settingsFigures(harness::X11Session& x, const Subject& lumira, u
     }
     stopAndWaitGone(x, child, lumira);
     x.waitForNoWindow(kSettings, 5s);
+    return figures;
+}
+
+std::optional<RetryMemory> retryMemory(harness::X11Session& x, const Subject& lumira, int seconds,
+                                       bool output) {
+    Child child(lumira, output);
+    child.start();
+    const auto welcome = x.waitForWindow(lumira.firstTitle, 20s);
+    if (welcome)
+        lumira.openPage(x, *welcome);
+    if (!welcome || !x.waitForWindow(lumira.pageTitle, 20s)) {
+        stopAndWaitGone(x, child, lumira);
+        return std::nullopt;
+    }
+    std::this_thread::sleep_for(12s); // two failures and retries: the engine has settled
+    RetryMemory figures;
+    figures.startKb = figures.peakKb = sumRssKb(processTree(child.pid()));
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        std::this_thread::sleep_for(std::min<Clock::duration>(5s, end - Clock::now()));
+        const auto tree = processTree(child.pid());
+        figures.endKb = sumRssKb(tree);
+        figures.processes = tree.size();
+        figures.peakKb = std::max(figures.peakKb, figures.endKb);
+    }
+    stopAndWaitGone(x, child, lumira);
     return figures;
 }
 

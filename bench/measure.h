@@ -76,4 +76,13 @@ struct SettingsFigures {
 SettingsFigures settingsFigures(harness::X11Session& x, const Subject& lumira, uint32_t colour,
                                 int repeats, bool output);
 
+struct RetryMemory {
+    long long startKb = 0, endKb = 0, peakKb = 0; // RSS of the process tree
+    size_t processes = 0;
+};
+// Opens the display window on a start-up address that keeps failing and follows the tree's
+// RSS over `seconds` of five-second retries, from the third attempt on.
+std::optional<RetryMemory> retryMemory(harness::X11Session& x, const Subject& lumira, int seconds,
+                                       bool output);
+
 } // namespace bench
