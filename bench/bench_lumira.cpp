@@ -2,9 +2,9 @@
 // thing, on the X display in $DISPLAY (bench/run.sh provides one). Prints a table; the exit
 // code is 0 whatever the figures are.
 #include "bench/measure.h"
-#include "bench/proc_tree.h"
 #include "bench/report.h"
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/process_tree.h"
 #include "tests/harness/program_runner.h"
 
 #include <QCoreApplication>
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
         rows.push_back(
             aloneRow("c Shift+F12 -> settings mapped (ms)", settings.open, options.repeats, 50));
 
-    const auto xServer = findXServer(qEnvironmentVariable("DISPLAY").toStdString());
+    const auto xServer = harness::findXServer(qEnvironmentVariable("DISPLAY").toStdString());
     std::optional<IdleFigures> idleL, idleR;
     if (options.wants('d') || options.wants('e')) {
         progress("d, e: idle page, memory then CPU (lumira)");

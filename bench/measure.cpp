@@ -1,6 +1,6 @@
 #include "bench/measure.h"
 
-#include "bench/proc_tree.h"
+#include "tests/harness/process_tree.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,18 +24,19 @@ void stopAndWaitGone(harness::X11Session& x, Child& child, const Subject& subjec
     x.waitForNoWindow(subject.pageTitle, 10s);
 }
 
-// Starts the subject, waits for its first window and opens the page; the page has painted
-// when this returns.
+// Starts the subject, waits for its first window and opens the page window; when `colour`
+// is given, the page has also painted in it when this returns.
 std::optional<xcb_window_t> showPage(harness::X11Session& x, Child& child, const Subject& subject,
-                                     uint32_t colour) {
+                                     std::optional<uint32_t> colour) {
     child.start();
     const auto first = x.waitForWindow(subject.firstTitle, 20s);
     if (!first)
         return std::nullopt;
     subject.openPage(x, *first);
     const auto page = x.waitForWindow(subject.pageTitle, 20s);
-    if (!page || !msUntil(
-                     Clock::now(), [&] { return x.pixel(kProbeX, kProbeY) == colour; }, 20s))
+    if (!page ||
+        (colour && !msUntil(
+                       Clock::now(), [&] { return x.pixel(kProbeX, kProbeY) == *colour; }, 20s)))
         return std::nullopt;
     return page;
 }
@@ -127,18 +128,21 @@ std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& su
     std::this_thread::sleep_for(5s);
 
     IdleFigures figures;
-    const auto tree = processTree(child.pid());
+    const auto tree = harness::processTree(child.pid());
     figures.processes = tree.size();
-    figures.rssKb = sumRssKb(tree);
-    figures.pssKb = sumPssKb(tree);
+    figures.rssKb = harness::sumRssKb(tree);
+    figures.pssKb = harness::sumPssKb(tree);
 
-    const CpuSample treeBefore = sampleCpu(tree), xBefore = sampleCpu({xServer});
+    const harness::CpuSample treeBefore = harness::sampleCpu(tree),
+                             xBefore = harness::sampleCpu({xServer});
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const CpuSample treeAfter = sampleCpu(processTree(child.pid())), xAfter = sampleCpu({xServer});
+    const harness::CpuSample treeAfter = harness::sampleCpu(harness::processTree(child.pid())),
+                             xAfter = harness::sampleCpu({xServer});
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    figures.treeCpuPercent = percentOfCore(ticksBetween(treeBefore, treeAfter), elapsed);
-    figures.xCpuPercent = percentOfCore(ticksBetween(xBefore, xAfter), elapsed);
+    figures.treeCpuPercent =
+        harness::percentOfCore(harness::ticksBetween(treeBefore, treeAfter), elapsed);
+    figures.xCpuPercent = harness::percentOfCore(harness::ticksBetween(xBefore, xAfter), elapsed);
     stopAndWaitGone(x, child, subject);
     return figures;
 }
@@ -212,22 +216,18 @@ SettingsFigures settingsFigures(harness::X11Session& x, const Subject& lumira, u
 std::optional<RetryMemory> retryMemory(harness::X11Session& x, const Subject& lumira, int seconds,
                                        bool output) {
     Child child(lumira, output);
-    child.start();
-    const auto welcome = x.waitForWindow(lumira.firstTitle, 20s);
-    if (welcome)
-        lumira.openPage(x, *welcome);
-    if (!welcome || !x.waitForWindow(lumira.pageTitle, 20s)) {
+    if (!showPage(x, child, lumira, std::nullopt)) {
         stopAndWaitGone(x, child, lumira);
         return std::nullopt;
     }
     std::this_thread::sleep_for(12s); // two failures and retries: the engine has settled
     RetryMemory figures;
-    figures.startKb = figures.peakKb = sumRssKb(processTree(child.pid()));
+    figures.startKb = figures.peakKb = harness::sumRssKb(harness::processTree(child.pid()));
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
         std::this_thread::sleep_for(std::min<Clock::duration>(5s, end - Clock::now()));
-        const auto tree = processTree(child.pid());
-        figures.endKb = sumRssKb(tree);
+        const auto tree = harness::processTree(child.pid());
+        figures.endKb = harness::sumRssKb(tree);
         figures.processes = tree.size();
         figures.peakKb = std::max(figures.peakKb, figures.endKb);
     }

@@ -28,10 +28,6 @@ WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebBrowser::onRendererEnded);
 }
 
-QWidget* WebBrowser::view() const {
-    return view_;
-}
-
 void WebBrowser::Navigate(const QString& address) {
     if (address.isEmpty())
         return;

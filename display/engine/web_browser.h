@@ -15,8 +15,6 @@ class WebBrowser final : public Browser {
 public:
     WebBrowser(QWidget* host, lumira::TwipsFactors factors);
 
-    QWidget* view() const;
-
     void Navigate(const QString& address) override;
     bool GoBack() override;
     bool GoForward() override;

@@ -1,12 +1,11 @@
 // The welcome window: the only window at launch, OK to the display window, Help, closing.
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/process_tree.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace e2e;
@@ -19,26 +18,6 @@ void pressChord(harness::X11Session& x) {
     harness::pumpEventsFor(100ms);
     x.keyUp("F12");
     x.keyUp("Shift_L");
-}
-
-// Processes whose parent is `pid`: the browser engine's helpers, once it has started.
-int childProcesses(qint64 pid) {
-    int count = 0;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        std::ifstream stat(("/proc/" + entry + "/stat").toStdString());
-        std::string line;
-        std::getline(stat, line);
-        // pid (name) state ppid ...: the name may hold blanks, so read after its last ')'.
-        const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        char state = 0;
-        long long parent = 0;
-        if (std::sscanf(line.c_str() + close + 1, " %c %lld", &state, &parent) == 2 &&
-            parent == pid)
-            ++count;
-    }
-    return count;
 }
 } // namespace
 
@@ -56,7 +35,8 @@ TEST(WelcomeWindow, launchShowsOnlyTheCentredWelcomeAndNoChordBeforeOk) {
     EXPECT_EQ(lumira.count(kDisplay), 0u);
     EXPECT_EQ(lumira.count(kSettings), 0u) << "Shift+F12 is watched only after OK";
     EXPECT_EQ(lumira.count(kWelcome), 1u);
-    EXPECT_EQ(childProcesses(lumira.program.pid()), 0) << "the browser engine starts with OK";
+    EXPECT_EQ(harness::processTree(pid_t(lumira.program.pid())).size(), 1u)
+        << "the browser engine starts with OK";
 }
 
 TEST(WelcomeWindow, okOpensTheDisplayAtTheConfiguredPlaceAndTheWelcomeGoes) {

@@ -6,7 +6,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace bench {
+namespace harness {
 
 // CPU ticks (user + system) per process, from /proc/<pid>/stat.
 using CpuSample = std::map<pid_t, long long>;
@@ -35,4 +35,4 @@ long long sumPssKb(const std::vector<pid_t>& pids);
 // The Xvfb (or Xorg) process serving `display` (":N" or ":N.S"), if it runs on this machine.
 std::optional<pid_t> findXServer(const std::string& display);
 
-} // namespace bench
+} // namespace harness

@@ -1,11 +1,11 @@
-#include "bench/proc_tree.h"
+#include "tests/harness/process_tree.h"
 
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
 
-namespace bench {
+namespace harness {
 
 namespace {
 
@@ -141,4 +141,4 @@ std::optional<pid_t> findXServer(const std::string& display) {
     return std::nullopt;
 }
 
-} // namespace bench
+} // namespace harness
