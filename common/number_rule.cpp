@@ -1,5 +1,7 @@
 #include "common/number_rule.h"
 
+#include "common/blanks.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
@@ -8,9 +10,6 @@
 namespace lumira {
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -59,10 +58,7 @@ locale_t cLocale() {
 } // namespace
 
 std::optional<double> parseNumber(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
+    text = trimBlanks(text);
     if (!isDecimal(text) || cLocale() == locale_t{})
         return std::nullopt;
     const std::string s(text);

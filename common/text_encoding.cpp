@@ -120,4 +120,78 @@ std::string utf8ToGb18030(std::string_view text) {
     return convert("GB18030", "UTF-8", replaceInvalidUtf8(text, "?"), "?");
 }
 
+namespace {
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+void appendUnit(std::string& out, char16_t unit, bool bigEndian) {
+    const char high = char(unit >> 8), low = char(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+}
+
+} // namespace
+
+std::string utf16ToUtf8(std::string_view text, bool bigEndian) {
+    const auto unitAt = [&](size_t i) {
+        const auto first = static_cast<unsigned char>(text[i]);
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        return char16_t(bigEndian ? (first << 8 | second) : (second << 8 | first));
+    };
+    constexpr char32_t kReplacement = 0xFFFD;
+    std::string out;
+    size_t i = 0;
+    for (; i + 1 < text.size(); i += 2) {
+        const char16_t unit = unitAt(i);
+        if (unit < 0xD800 || unit > 0xDFFF) {
+            appendUtf8(out, unit);
+        } else if (unit <= 0xDBFF && i + 3 < text.size() && unitAt(i + 2) >= 0xDC00 &&
+                   unitAt(i + 2) <= 0xDFFF) {
+            appendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00));
+            i += 2;
+        } else {
+            appendUtf8(out, kReplacement); // a surrogate without its partner
+        }
+    }
+    if (i < text.size())
+        appendUtf8(out, kReplacement); // an odd last byte
+    return out;
+}
+
+std::string utf8ToUtf16(std::string_view text, bool bigEndian) {
+    const std::string valid = toValidUtf8(text);
+    std::string out;
+    for (size_t i = 0; i < valid.size();) {
+        const size_t len = utf8SequenceLength(valid, i);
+        const auto byte = [&](size_t k) { return char32_t(static_cast<unsigned char>(valid[k])); };
+        char32_t c = len == 1 ? byte(i) : byte(i) & (0xFF >> (len + 1));
+        for (size_t k = 1; k < len; ++k)
+            c = (c << 6) | (byte(i + k) & 0x3F);
+        i += len;
+        if (c < 0x10000) {
+            appendUnit(out, char16_t(c), bigEndian);
+        } else {
+            appendUnit(out, char16_t(0xD800 + ((c - 0x10000) >> 10)), bigEndian);
+            appendUnit(out, char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)), bigEndian);
+        }
+    }
+    return out;
+}
+
 } // namespace lumira

@@ -1,5 +1,5 @@
-// Conversions between UTF-8 (the program's text) and GB18030 (text files written on Chinese
-// Windows systems; a superset of GB2312 and GBK).
+// Conversions between UTF-8 (the program's text) and the encodings of text files written on
+// Chinese Windows systems: GB18030 (a superset of GB2312 and GBK) and UTF-16 ("Unicode").
 #pragma once
 
 #include <string>
@@ -20,5 +20,11 @@ std::string gb18030ToUtf8(std::string_view text);
 
 // Bytes that are not valid UTF-8 become '?', one per bad byte; the rest converts normally.
 std::string utf8ToGb18030(std::string_view text);
+
+// UTF-16 without a byte-order mark, little or big endian. Unpaired surrogates and an odd last
+// byte become U+FFFD.
+std::string utf16ToUtf8(std::string_view text, bool bigEndian);
+// Bytes that are not valid UTF-8 become U+FFFD.
+std::string utf8ToUtf16(std::string_view text, bool bigEndian);
 
 } // namespace lumira

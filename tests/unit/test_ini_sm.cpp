@@ -1,6 +1,8 @@
 #include "common/ini_sm.h"
+#include "common/safe_file.h"
 #include "common/text_encoding.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,8 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Converts with iconv directly, independent of the code under test.
-std::string toGb18030(const std::string& utf8) {
-    iconv_t cd = iconv_open("GB18030", "UTF-8");
+std::string fromUtf8(const char* encoding, const std::string& utf8) {
+    iconv_t cd = iconv_open(encoding, "UTF-8");
     std::string out(utf8.size() * 4, '\0');
     char* in = const_cast<char*>(utf8.data());
     char* o = out.data();
@@ -24,6 +26,17 @@ std::string toGb18030(const std::string& utf8) {
     iconv_close(cd);
     out.resize(out.size() - outLeft);
     return out;
+}
+
+std::string toGb18030(const std::string& utf8) {
+    return fromUtf8("GB18030", utf8);
+}
+// "Unicode" as Windows editors save it: a byte-order mark, then UTF-16.
+std::string utf16le(const std::string& utf8) {
+    return "\xFF\xFE" + fromUtf8("UTF-16LE", utf8);
+}
+std::string utf16be(const std::string& utf8) {
+    return "\xFE\xFF" + fromUtf8("UTF-16BE", utf8);
 }
 
 const std::string kChinese = "\xE5\x8C\x97\xE4\xBA\xAC\xE5\xB8\x82"; // 北京市, 3 bytes each
@@ -38,7 +51,7 @@ protected:
     }
     void TearDown() override {
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
-        lumira::detail::iniBeforeRenameHook = nullptr;
+        lumira::detail::beforeReplaceHook = nullptr;
         fs::remove_all(dir);
     }
     void put(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
@@ -115,6 +128,10 @@ const ReadCase kReadCases[] = {
     {"chinese-utf8", "[Main]\r\nAddress=" + kChinese + "\r\n", "Main", "Address", kChinese},
     {"chinese-gb18030", toGb18030("[地址]\r\n名称=" + kChinese + "\r\n"), "地址", "名称", kChinese},
     {"gb18030-four-byte-char", toGb18030("[Main]\r\nk=€😀\r\n"), "Main", "k", "€😀"},
+    {"utf16le-with-mark", utf16le("[Main]\r\nURL=" + kChinese + "😀\r\n"), "Main", "URL",
+     kChinese + "😀"},
+    {"utf16be-with-mark", utf16be("[主]\r\nk= 1 \r\n"), "主", "k", "1"},
+    {"value-ends-at-nul", std::string("[Main]\r\nk=ab\0cd\r\n", 15), "Main", "k", "ab"},
     {"empty-key-name", "[Main]\r\n=1\r\n", "Main", "", ""},
     {"exactly-32767-bytes-kept", "[Main]\r\nk=" + kLong.substr(0, 32767), "Main", "k",
      kLong.substr(0, 32767)},
@@ -143,6 +160,18 @@ INSTANTIATE_TEST_SUITE_P(Table, IniRead, testing::ValuesIn(kReadCases), [](const
 TEST_F(IniFile, ReadOfMissingFileOrFolderIsEmpty) {
     EXPECT_EQ(readIniValue("Main", "wLeft", path), "");
     EXPECT_EQ(readIniValue("Main", "wLeft", dir.string()), "");
+    writeIniValue("Main", "wLeft", "1", dir.string());
+    EXPECT_TRUE(fs::is_directory(dir));
+}
+
+TEST_F(IniFile, FifoIsNeitherWaitedForNorWritten) {
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(readIniValue("Main", "wLeft", path), "");
+    writeIniValue("Main", "wLeft", "1", path);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_TRUE(fs::is_fifo(path));
+    EXPECT_EQ(fileCount(), 1u);
 }
 
 // --- writing ---------------------------------------------------------------------------------
@@ -203,6 +232,10 @@ const WriteCase kWriteCases[] = {
     {"empty-key-ignored", "[Main]\r\n", "Main", "", "v", "[Main]\r\n"},
     {"empty-section-ignored", "[Main]\r\n", " ", "k", "v", "[Main]\r\n"},
     {"key-with-equals-ignored", "[Main]\r\n", "Main", "a=b", "v", "[Main]\r\n"},
+    {"utf16le-file-stays-utf16le-with-mark", utf16le("[Main]\r\nk=1\r\n[Net]\r\n"), "Main", "k",
+     kChinese, utf16le("[Main]\r\nk=" + kChinese + "\r\n[Net]\r\n")},
+    {"utf16be-new-key-stays-utf16be", utf16be("[Main]\nk=1\n"), "Main", "URL", "😀",
+     utf16be("[Main]\nk=1\nURL=😀\r\n")},
     {"invalid-utf8-value-does-not-turn-file-gb18030", "[Main]\r\n", "Main", "k", "a\xFF",
      "[Main]\r\nk=a\xEF\xBF\xBD\r\n"},
 };
@@ -245,7 +278,7 @@ TEST_F(IniFile, PermissionBitsKept) {
 TEST_F(IniFile, InterruptedWriteLeavesOldFileWhole) {
     put("[Main]\r\nk=1\r\n");
     std::string seen;
-    lumira::detail::iniBeforeRenameHook = [&](const std::string& temp) {
+    lumira::detail::beforeReplaceHook = [&](const std::string& temp) {
         std::ifstream in(temp, std::ios::binary);
         std::getline(in, seen, '\0');
         EXPECT_EQ(fs::path(temp).parent_path(), dir);

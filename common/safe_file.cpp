@@ -1,0 +1,105 @@
+#include "common/safe_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace lumira {
+
+namespace detail {
+std::function<bool(const std::string&)> beforeReplaceHook;
+}
+
+namespace {
+
+// Permission bits a newly created file gets: 0666 less the process umask, read without
+// changing it (umask() would race with other threads).
+mode_t newFileMode() {
+    mode_t mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1)
+                mask = mode_t(value);
+        }
+        std::fclose(status);
+    }
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+bool readRegularFile(const std::string& path, std::string& out) {
+    // Non-blocking, so that a FIFO without a writer does not hold the program at open().
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n > 0)
+            out.append(buffer, size_t(n));
+        else
+            ok = errno == EINTR;
+    }
+    close(fd);
+    return ok;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+bool isWritable(const std::string& path, const struct stat& st) {
+    return (st.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0;
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == path.npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void replaceFile(const std::string& target, const std::string& content, const struct stat* old) {
+    const std::string folder = folderOf(target);
+    const std::string name = target.substr(target.rfind('/') + 1);
+    std::string temp = folder + "/." + name.substr(0, 100) + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return;
+    bool ok = writeAll(fd, content);
+    if (ok && old && fchown(fd, old->st_uid, old->st_gid) != 0) {
+        // Not permitted for ordinary users on others' files; the folder owner's file is fine.
+    }
+    ok = ok && fchmod(fd, old ? old->st_mode & 07777 : newFileMode()) == 0;
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && detail::beforeReplaceHook)
+        ok = detail::beforeReplaceHook(temp);
+    if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
+        unlink(temp.c_str());
+        return;
+    }
+    const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd); // make the rename itself durable; best effort
+        close(dirFd);
+    }
+}
+
+} // namespace lumira
