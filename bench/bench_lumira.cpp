@@ -120,12 +120,6 @@ Row aloneRow(const std::string& figure, const std::vector<double>& ms, int runs,
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const Options options = parse(argc, argv);
-    // Both programs get the same browser environment.
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-background-networking");
-
     harness::X11Session x;
     harness::ProgramRunner folder(options.programDir);
     folder.writeFile("start.htm", e2e::solidPage(kPageColour));

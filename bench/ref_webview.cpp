@@ -8,10 +8,13 @@
 #include <QWidget>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 int main(int argc, char** argv) {
-    // Same process set-up as the sign's program.
+    // Same process set-up as the sign's program, which turns the engine's sandbox off as root.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    if (geteuid() == 0)
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     if (argc < 2) {

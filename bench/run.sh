@@ -12,7 +12,6 @@ for program in bench/bench_lumira bench/bench_ref_label bench/bench_ref_webview 
     fi
 done
 
-prepare_browser_environment
 start_virtual_display
 trap stop_virtual_display EXIT
 

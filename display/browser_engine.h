@@ -10,9 +10,9 @@ class QWidget;
 
 namespace lumira {
 
-// The browser adapter on the real engine lives in a module carried inside the program.
-// Loading it pulls in the engine's libraries (a fraction of a second); the engine itself
-// starts only when the first browser is created.
+// The browser adapter on the real engine lives in a module beside the program. Loading it
+// pulls in the engine's libraries (a fraction of a second); the engine itself starts only when
+// the first browser is created.
 
 // Loads the module once; later calls return at once. True when the engine is available.
 bool loadBrowserEngine();
@@ -22,6 +22,9 @@ std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors);
 
 // Why the engine could not be loaded; empty when it was.
 const std::string& browserEngineError();
+
+// The module's file name in the program folder.
+inline constexpr char kBrowserModuleFile[] = "lumira-browser.so";
 
 // The entry the module exports under this name.
 using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors);

@@ -67,14 +67,3 @@ stop_virtual_display() {
     # shellcheck disable=SC2086
     [ -n "${LUMIRA_XVFB_PIDS:-}" ] && kill $LUMIRA_XVFB_PIDS 2>/dev/null || true
 }
-
-# The engine's settings: its sandbox cannot run as root (it stays on for everyone else), no
-# GPU, no background traffic.
-prepare_browser_environment() {
-    if [ "$(id -u)" -eq 0 ]; then
-        export QTWEBENGINE_DISABLE_SANDBOX=1
-    fi
-    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --disable-background-networking}"
-    # The engine prints its settings banner at every start; keep it out of the output.
-    export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.webenginecontext.info=false}"
-}

@@ -1,14 +1,20 @@
 #include "welcome/program_start.h"
 
+#include "common/module3.h"
+#include "common/program_folder.h"
 #include "display/browser_engine.h"
+#include "display/engine_setup.h"
 #include "display/form1.h"
 #include "platform/end_signals.h"
-#include "platform/screen_factors.h"
+#include "platform/runtime_folder.h"
+#include "platform/single_instance.h"
+#include "platform/window_state.h"
 #include "settings/form2.h"
 #include "welcome/form3.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
@@ -46,10 +52,15 @@ private:
 // The program's windows: each exists at most once and is created when first shown.
 class Program final : public QObject {
 public:
-    Program() { connect(&endSignals_, &platform::EndSignals::endRequested, this, &Program::end); }
+    explicit Program(platform::SingleInstance& instance) {
+        connect(&endSignals_, &platform::EndSignals::endRequested, this, &Program::end);
+        connect(&instance, &platform::SingleInstance::activationRequested, this,
+                &Program::comeForward);
+    }
 
     void showWelcome() {
-        auto* form3 = new Form3(platform::screenTwipsPerPixel(), [this] { showDisplay(); });
+        auto* form3 = new Form3(screenTwipsPerPixel(), [this] { showDisplay(); });
+        form3_ = form3;
         form3->show();
         // The engine's libraries load while the operator reads the welcome window, so OK
         // does not wait for them; the engine itself starts with the display window.
@@ -67,7 +78,7 @@ private:
             QCoreApplication::exit(1);
             return;
         }
-        const TwipsFactors factors = platform::screenTwipsPerPixel();
+        const TwipsFactors factors = screenTwipsPerPixel();
         form1_ = std::make_unique<Form1>(
             factors, [factors](QWidget* host) { return makeWebBrowser(host, factors); },
             [this]() -> QWidget& { return settingsWindow(); });
@@ -81,6 +92,19 @@ private:
         return *form2_;
     }
 
+    // Another launch from this folder: the window in use comes forward instead of a second
+    // copy: the welcome window before OK, then the display window and an open settings window.
+    void comeForward() {
+        if (form3_) {
+            platform::raiseAndActivate(*form3_);
+            return;
+        }
+        if (form1_)
+            Module3::setTopmost(*form1_);
+        if (form2_ && form2_->isVisible())
+            Module3::setTopmost(*form2_);
+    }
+
     // Ends in order: an open settings window saves its values first.
     void end() {
         if (form2_ && form2_->isVisible())
@@ -89,6 +113,7 @@ private:
     }
 
     platform::EndSignals endSignals_;
+    QPointer<Form3> form3_;
     std::unique_ptr<Form1> form1_;
     QPointer<Form2> form2_;
 };
@@ -105,13 +130,22 @@ bool prepareProcess() {
         }
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
+    platform::ensureRuntimeFolder();
+    prepareEngineProcess();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
 }
 
 int runProgram(QApplication& app) {
+    // One copy per program folder: a second launch brings the first one forward and ends.
+    platform::SingleInstance instance(QFileInfo(programFolder()).canonicalFilePath());
+    if (!instance.isFirst()) {
+        std::fputs("lumira: Lumira already runs from this folder; its window comes forward\n",
+                   stderr);
+        return 0;
+    }
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/lumira.png")));
-    Program program;
+    Program program(instance);
     program.showWelcome();
     return app.exec();
 }

@@ -5,7 +5,8 @@ class QApplication;
 namespace lumira {
 
 // What must be settled before the application object exists: one device pixel per screen
-// pixel, and the X11 platform even in a Wayland session. False when no display can be had.
+// pixel, the X11 platform even in a Wayland session, a quiet runtime folder and the browser
+// engine's settings. False when no display can be had.
 bool prepareProcess();
 
 // Shows the welcome window and runs the program until it ends; returns the exit status.

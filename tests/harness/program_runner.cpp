@@ -16,7 +16,8 @@ namespace {
 
 // The executable and the files it ships with; build-system files stay behind.
 bool belongsToProgram(const QFileInfo& file) {
-    static const QStringList assetSuffixes = {"png", "jpg", "jpeg", "ico", "htm", "html", "txt"};
+    static const QStringList assetSuffixes = {"png", "jpg",  "jpeg", "ico",
+                                              "htm", "html", "txt",  "so"};
     if (file.fileName() == "lumira") {
         return true;
     }
@@ -118,14 +119,8 @@ void ProgramRunner::start(const QStringList& extraEnv, const QStringList& argume
     if (running()) {
         throw std::logic_error("the program is already running");
     }
+    // The environment users have: the program settles its engine's settings itself.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!env.contains("QTWEBENGINE_DISABLE_SANDBOX")) {
-        env.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
-    if (!env.contains("QTWEBENGINE_CHROMIUM_FLAGS")) {
-        env.insert("QTWEBENGINE_CHROMIUM_FLAGS",
-                   "--disable-gpu --no-sandbox --disable-background-networking");
-    }
     for (const QString& entry : extraEnv) {
         const qsizetype eq = entry.indexOf('=');
         if (eq < 0) {
