@@ -19,6 +19,11 @@ constexpr int kVirtualKeyShift = 16;
 constexpr int kVirtualKeyF12 = 123;
 constexpr int kKeyPollMs = 5;
 constexpr int kRetryWaitMs = 5000;
+
+// Shown when no address is stored.
+QString defaultPage() {
+    return lumira::inProgramFolder(QStringLiteral("start.htm"));
+}
 } // namespace
 
 Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings)
@@ -53,14 +58,17 @@ void Form1::Form_Load() {
     cfgfn = lumira::inProgramFolder(QStringLiteral("lumira.ini"));
     const std::string file = cfgfn.toStdString();
     const lumira::StartupValues values = lumira::readStartupValues(
-        [&file](const std::string& key) { return readIniValue("Main", key, file); },
-        lumira::inProgramFolder(QStringLiteral("start.htm")));
+        [&file](const std::string& key) { return readIniValue("Main", key, file); }, defaultPage());
     URL = values.url;
 
     lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
     wb1_->Navigate(URL);
     lumira::platform::markSkipTaskbar(*this);
     Module3::setTopmost(*this);
+}
+
+void Form1::takeSavedAddress() {
+    URL = lumira::startupAddress(readIniValue("Main", "URL", cfgfn.toStdString()), defaultPage());
 }
 
 void Form1::setLeft(float twips) {

@@ -27,7 +27,11 @@ public:
     ~Form1() override;
 
     QString cfgfn; // configuration file path, read by the settings window
-    QString URL;   // start-up page address; the page-error retry loads it
+    QString URL;   // the page-error retry loads it: the start-up address, then the saved one
+
+    // The settings window has written the configuration file: from now on the retry loads
+    // the address as stored there, as the next start would.
+    void takeSavedAddress();
 
     Browser& wb1() { return *wb1_; }
     lumira::PageRetry& Timer_err() { return retry_; }

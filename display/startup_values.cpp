@@ -19,14 +19,16 @@ StartupValues readStartupValues(const std::function<std::string(const std::strin
     const std::string top = read("wTop");
     const std::string left = read("wLeft");
     StartupValues values;
-    values.url = QString::fromStdString(read("URL"));
-    if (values.url.isEmpty())
-        values.url = defaultPage;
+    values.url = startupAddress(read("URL"), defaultPage);
     values.top = valueOr(top, 100, isPlaceableCoordinate);
     values.left = valueOr(left, 100, isPlaceableCoordinate);
     values.width = valueOr(width, 320, isPlaceableExtent);
     values.height = valueOr(height, 240, isPlaceableExtent);
     return values;
+}
+
+QString startupAddress(const std::string& stored, const QString& defaultPage) {
+    return stored.empty() ? defaultPage : QString::fromStdString(stored);
 }
 
 } // namespace lumira

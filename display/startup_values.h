@@ -21,4 +21,8 @@ struct StartupValues {
 StartupValues readStartupValues(const std::function<std::string(const std::string& key)>& read,
                                 const QString& defaultPage);
 
+// The address a start uses for a stored URL value: the value itself, or defaultPage when it
+// is empty.
+QString startupAddress(const std::string& stored, const QString& defaultPage);
+
 } // namespace lumira

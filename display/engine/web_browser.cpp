@@ -1,5 +1,6 @@
 #include "display/engine/web_browser.h"
 
+#include "common/address.h"
 #include "common/program_folder.h"
 #include "display/engine/contained_page.h"
 
@@ -11,11 +12,6 @@
 namespace {
 constexpr int kAbortedByNewNavigation = -3; // the engine's net::ERR_ABORTED
 
-// What the user typed becomes the address to load: web addresses as they are, local paths
-// as file addresses (relative ones from the program folder).
-QUrl addressToUrl(const QString& address) {
-    return QUrl::fromUserInput(address, lumira::programFolder(), QUrl::AssumeLocalFile);
-}
 } // namespace
 
 WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
@@ -31,7 +27,7 @@ WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
 void WebBrowser::Navigate(const QString& address) {
     if (address.isEmpty())
         return;
-    const QUrl url = addressToUrl(address);
+    const QUrl url = lumira::addressToUrl(address, lumira::programFolder());
     if (!url.isValid()) {
         // Reported like any failed load, after the call has returned.
         QTimer::singleShot(0, this, &Browser::NavigateError);
