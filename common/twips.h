@@ -10,6 +10,10 @@ struct TwipsFactors {
     float y = 15.0f;
 };
 
+// Twips per pixel of the primary screen: 1440 / its logical DPI, horizontally and vertically
+// (15 when the screen reports no DPI).
+TwipsFactors screenTwipsPerPixel();
+
 // The display window reaches this far beyond its browser, to the right and below.
 inline constexpr float kWindowMarginTwips = 20.0f;
 
@@ -23,6 +27,15 @@ int toPixels(float twips, float factor);
 
 // A designed rectangle in twips (left, top, width, height) on this screen, in device pixels.
 QRect twipsRect(int left, int top, int width, int height, TwipsFactors factors);
+
+// A window's layout table in twips: at(left, top, width, height) is the control's rectangle in
+// device pixels on this screen.
+struct TwipsLayout {
+    TwipsFactors factors;
+    QRect operator()(int left, int top, int width, int height) const {
+        return twipsRect(left, top, width, height, factors);
+    }
+};
 
 // What the X window system can take for a window: signed 16-bit coordinates and sizes from
 // 0 to 32767 pixels.

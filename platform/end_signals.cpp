@@ -1,6 +1,7 @@
 #include "platform/end_signals.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -12,8 +13,16 @@ namespace {
 int wakeFds[2] = {-1, -1};
 
 void onSignal(int) {
+    const int saved = errno; // the interrupted code may be about to read it
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(wakeFds[0], &byte, 1);
+    errno = saved;
+}
+
+// A hang-up that was ignored when the program started (nohup) stays ignored.
+bool ignoredAtStart(int signal) {
+    struct sigaction current {};
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 } // namespace
 
@@ -33,8 +42,10 @@ EndSignals::EndSignals(QObject* parent) : QObject(parent) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        if (signal != SIGHUP || !ignoredAtStart(signal))
+            ::sigaction(signal, &action, nullptr);
+    }
 }
 
 } // namespace lumira::platform

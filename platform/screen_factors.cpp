@@ -5,12 +5,11 @@
 
 namespace lumira::platform {
 
-TwipsFactors screenTwipsPerPixel() {
+std::optional<ScreenDpi> primaryScreenDpi() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen || screen->logicalDotsPerInchX() <= 0 || screen->logicalDotsPerInchY() <= 0)
-        return {};
-    return {float(1440.0 / screen->logicalDotsPerInchX()),
-            float(1440.0 / screen->logicalDotsPerInchY())};
+        return std::nullopt;
+    return ScreenDpi{screen->logicalDotsPerInchX(), screen->logicalDotsPerInchY()};
 }
 
 } // namespace lumira::platform

@@ -1,10 +1,16 @@
 #pragma once
 
-#include "common/twips.h"
+#include <optional>
 
 namespace lumira::platform {
 
-// Twips per pixel of the primary screen: 1440 / its logical DPI, horizontally and vertically.
-TwipsFactors screenTwipsPerPixel();
+// Logical dots per inch of the primary screen, horizontally and vertically.
+struct ScreenDpi {
+    double x = 96.0;
+    double y = 96.0;
+};
+
+// Nothing when there is no screen or it reports no usable DPI.
+std::optional<ScreenDpi> primaryScreenDpi();
 
 } // namespace lumira::platform

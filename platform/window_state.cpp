@@ -2,10 +2,12 @@
 
 #include "platform/window_system.h"
 
+#include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <optional>
 
 namespace lumira::platform {
 
@@ -14,21 +16,8 @@ namespace {
 constexpr uint32_t kRemove = 0;
 constexpr uint32_t kAdd = 1;
 constexpr uint32_t kSourcePager = 2; // a request the window manager honours without question
-
-// The atoms these requests use, looked up once: raising the settings window runs on every
-// 5 ms tick while Shift+F12 is held.
-struct Atoms {
-    xcb_atom_t state = x11Atom("_NET_WM_STATE");
-    xcb_atom_t above = x11Atom("_NET_WM_STATE_ABOVE");
-    xcb_atom_t skipTaskbar = x11Atom("_NET_WM_STATE_SKIP_TASKBAR");
-    xcb_atom_t skipPager = x11Atom("_NET_WM_STATE_SKIP_PAGER");
-    xcb_atom_t activeWindow = x11Atom("_NET_ACTIVE_WINDOW");
-};
-
-const Atoms& atoms() {
-    static const Atoms resolved;
-    return resolved;
-}
+constexpr int kFrameExtentsWaitMs = 100;
+constexpr int kFrameExtentsPollMs = 2;
 
 void sendToRoot(xcb_connection_t* c, xcb_window_t window, xcb_atom_t type,
                 std::array<uint32_t, 4> data) {
@@ -46,7 +35,7 @@ void sendToRoot(xcb_connection_t* c, xcb_window_t window, xcb_atom_t type,
 // A window that is not mapped yet carries its state in its own property, which the window
 // manager reads when it maps the window.
 void changeStateProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t atom, bool add) {
-    const xcb_atom_t state = atoms().state;
+    const xcb_atom_t state = x11Atom("_NET_WM_STATE");
     auto cookie = xcb_get_property(c, 0, window, state, XCB_ATOM_ATOM, 0, 32);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
     std::array<xcb_atom_t, 33> current{};
@@ -71,11 +60,40 @@ void changeState(QWidget& window, xcb_atom_t atom, bool add) {
         return;
     const auto id = xcb_window_t(window.winId());
     if (window.isVisible())
-        sendToRoot(c, id, atoms().state, {add ? kAdd : kRemove, atom, 0, kSourcePager});
+        sendToRoot(c, id, x11Atom("_NET_WM_STATE"), {add ? kAdd : kRemove, atom, 0, kSourcePager});
     else
         changeStateProperty(c, id, atom, add);
     xcb_flush(c);
 }
+
+bool supportedByWindowManager(xcb_connection_t* c, xcb_atom_t wanted) {
+    auto cookie =
+        xcb_get_property(c, 0, x11Root(), x11Atom("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 4096);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        found = std::find(atoms, atoms + count, wanted) != atoms + count;
+    }
+    std::free(reply);
+    return found;
+}
+
+std::optional<QMargins> readFrameExtents(xcb_connection_t* c, xcb_window_t window) {
+    auto cookie =
+        xcb_get_property(c, 0, window, x11Atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
+    std::optional<QMargins> extents;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+        auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+        extents = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3])); // left right top bottom
+    }
+    std::free(reply);
+    return extents;
+}
+
+} // namespace
 
 void raiseAndActivate(QWidget& window) {
     window.raise();
@@ -84,21 +102,39 @@ void raiseAndActivate(QWidget& window) {
         window.activateWindow();
         return;
     }
-    sendToRoot(c, xcb_window_t(window.winId()), atoms().activeWindow,
+    sendToRoot(c, xcb_window_t(window.winId()), x11Atom("_NET_ACTIVE_WINDOW"),
                {kSourcePager, XCB_CURRENT_TIME, 0, 0});
     xcb_flush(c);
 }
 
-} // namespace
-
 void setAbove(QWidget& window, bool above) {
-    changeState(window, atoms().above, above);
+    changeState(window, x11Atom("_NET_WM_STATE_ABOVE"), above);
     raiseAndActivate(window);
 }
 
+QMargins frameExtents(QWidget& window) {
+    xcb_connection_t* c = x11Connection();
+    if (!hasX11() || !c)
+        return {};
+    const auto id = xcb_window_t(window.winId());
+    if (auto known = readFrameExtents(c, id))
+        return *known;
+    const xcb_atom_t request = x11Atom("_NET_REQUEST_FRAME_EXTENTS");
+    if (!supportedByWindowManager(c, request))
+        return {};
+    sendToRoot(c, id, request, {0, 0, 0, 0});
+    xcb_flush(c);
+    for (int waited = 0; waited < kFrameExtentsWaitMs; waited += kFrameExtentsPollMs) {
+        if (auto extents = readFrameExtents(c, id))
+            return *extents;
+        QThread::msleep(kFrameExtentsPollMs);
+    }
+    return {};
+}
+
 void markSkipTaskbar(QWidget& window) {
-    changeState(window, atoms().skipTaskbar, true);
-    changeState(window, atoms().skipPager, true);
+    changeState(window, x11Atom("_NET_WM_STATE_SKIP_TASKBAR"), true);
+    changeState(window, x11Atom("_NET_WM_STATE_SKIP_PAGER"), true);
 }
 
 } // namespace lumira::platform

@@ -1,6 +1,8 @@
 #include "platform/x11_key_state.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xinput.h>
@@ -8,6 +10,7 @@
 namespace lumira::platform {
 
 namespace {
+constexpr int kPollMs = 5;
 constexpr xcb_keysym_t kF12 = 0xffc9;
 constexpr xcb_keysym_t kShiftLeft = 0xffe1;
 constexpr xcb_keysym_t kShiftRight = 0xffe2;
@@ -25,12 +28,36 @@ X11KeyState::X11KeyState() {
     connection_ = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection_))
         return;
+    symbols_ = xcb_key_symbols_alloc(connection_);
+    findKeycodes();
+    seedFromKeymap();
+    notifier_ =
+        new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &X11KeyState::readEvents);
+
+    const std::string failure = selectRawKeyEvents();
+    if (failure.empty())
+        return;
+    // Shift+F12 must still work: read the key map at the rate the hotkey tick runs.
+    std::fprintf(stderr, "lumira: %s; Shift+F12 is watched by polling the keyboard every %d ms\n",
+                 failure.c_str(), kPollMs);
+    poll_ = new QTimer(this);
+    poll_->setInterval(kPollMs);
+    connect(poll_, &QTimer::timeout, this, &X11KeyState::pollKeymap);
+    poll_->start();
+}
+
+std::string X11KeyState::selectRawKeyEvents() {
     const xcb_query_extension_reply_t* input = xcb_get_extension_data(connection_, &xcb_input_id);
     if (!input || !input->present)
-        return;
+        return "the X server has no XInput extension";
     inputOpcode_ = input->major_opcode;
-    std::free(xcb_input_xi_query_version_reply(
-        connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr));
+    xcb_input_xi_query_version_reply_t* version = xcb_input_xi_query_version_reply(
+        connection_, xcb_input_xi_query_version(connection_, 2, 2), nullptr);
+    const bool hasXi2 = version && version->major_version >= 2;
+    std::free(version);
+    if (!hasXi2)
+        return "the X server lacks XInput 2";
 
     struct {
         xcb_input_event_mask_t head;
@@ -38,15 +65,21 @@ X11KeyState::X11KeyState() {
     } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    xcb_input_xi_select_events(connection_, root, 1, &mask.head);
+    xcb_generic_error_t* error = xcb_request_check(
+        connection_, xcb_input_xi_select_events_checked(connection_, root, 1, &mask.head));
+    const int code = error ? error->error_code : 0;
+    std::free(error);
+    if (code != 0)
+        return "selecting XInput 2 raw key events failed (X error " + std::to_string(code) + ")";
+    return {};
+}
 
-    symbols_ = xcb_key_symbols_alloc(connection_);
-    findKeycodes();
+void X11KeyState::pollKeymap() {
+    const bool f12 = isDown(Key::F12);
+    const bool shift = isDown(Key::Shift);
     seedFromKeymap();
-
-    notifier_ =
-        new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &X11KeyState::readEvents);
+    if (isDown(Key::F12) != f12 || isDown(Key::Shift) != shift)
+        emit watchedKeysChanged(anyWatchedDown());
 }
 
 X11KeyState::~X11KeyState() {
@@ -98,6 +131,8 @@ void X11KeyState::readEvents() {
     }
     if (xcb_connection_has_error(connection_)) {
         notifier_->setEnabled(false);
+        if (poll_)
+            poll_->stop();
         down_.reset();
         emit watchedKeysChanged(false);
     }
@@ -118,6 +153,8 @@ void X11KeyState::handleEvent(xcb_generic_event_t* event) {
     if (generic->extension != inputOpcode_)
         return;
     auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
+    if (raw->detail >= down_.size())
+        return; // not a key code of the core protocol, so never a watched one
     if (generic->event_type == XCB_INPUT_RAW_KEY_PRESS)
         down_[raw->detail] = true;
     else if (generic->event_type == XCB_INPUT_RAW_KEY_RELEASE)

@@ -5,17 +5,16 @@
 #include "common/ini_sm.h"
 #include "common/link_label.h"
 #include "common/module3.h"
+#include "common/window_centre.h"
 #include "display/browser.h"
 #include "display/form1.h"
 #include "display/placement.h"
 #include "settings/box_values.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 void check(QLineEdit* box, const QString& checkValue) {
@@ -26,13 +25,13 @@ void check(QLineEdit* box, const QString& checkValue) {
 
 Form2::Form2(Form1& display, lumira::TwipsFactors factors)
     : QWidget(nullptr, Qt::Window), form1_(display), factors_(factors) {
-    const auto at = [factors](int left, int top, int width, int height) {
-        return lumira::twipsRect(left, top, width, height, factors);
-    };
+    const lumira::TwipsLayout at{factors};
     const auto button = [&](const char* text, QRect geometry) {
         auto* made = new QPushButton(QString::fromUtf8(text), this);
         made->setGeometry(geometry);
-        made->setAutoDefault(false);
+        // Return presses a button that has the focus, as Space does; no button is the
+        // window's default, so Return in a text box presses nothing.
+        made->setAutoDefault(true);
         return made;
     };
     const auto label = [&](const char* text, QRect geometry) {
@@ -101,8 +100,7 @@ Form2::Form2(Form1& display, lumira::TwipsFactors factors)
     Form_Load();
     Timer1.start();
     Text_url->setFocus();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    lumira::centreOnScreen(*this);
 }
 
 void Form2::Form_Load() {
@@ -142,6 +140,7 @@ void Form2::Form_Unload() {
     writeIniValue("Main", "wWidth", Text_width->text().toStdString(), file);
     writeIniValue("Main", "wHeight", Text_height->text().toStdString(), file);
     writeIniValue("Main", "URL", Text_url->text().toStdString(), file);
+    form1_.takeSavedAddress();
     Module3::setNotTopmost(*this);
     Module3::setTopmost(form1_);
 }

@@ -3,21 +3,18 @@
 #include "common/fonts.h"
 #include "common/help_file.h"
 #include "common/link_label.h"
+#include "common/window_centre.h"
 #include "version.h"
 #include "welcome/version_line.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
       openDisplay_(std::move(openDisplay)) {
-    const auto at = [factors](int left, int top, int width, int height) {
-        return lumira::twipsRect(left, top, width, height, factors);
-    };
+    const lumira::TwipsLayout at{factors};
     setWindowTitle(QStringLiteral("Lumira"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(at(0, 0, 5025, 1530).size());
@@ -51,14 +48,14 @@ Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay)
     Command1 = new QPushButton(QStringLiteral("确定"), this);
     Command1->setGeometry(at(3720, 1080, 975, 375));
     Command1->setFont(lumira::songti(9));
+    Command1->setAutoDefault(true); // Return presses it while it has the focus, as Space does
     Command1->setFocus();
 
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
     connect(Label8, &LinkLabel::clicked, this, &Form3::Label8_Click);
 
     Form_Load();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    lumira::centreOnScreen(*this);
 }
 
 void Form3::Form_Load() {

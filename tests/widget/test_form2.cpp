@@ -76,7 +76,7 @@ TEST(Form2, freshFileShowsLoadValuesAndTheDisplayDoesNotMove) {
     EXPECT_EQ(windows.form1->geometry(), QRect(100, 100, 321, 241));
 }
 
-TEST(Form2, layoutFocusAndNoDefaultButton) {
+TEST(Form2, layoutFocusAndReturnPressesOnlyAFocusedButton) {
     Windows windows;
     Form2& form2 = windows.settings();
     EXPECT_EQ(form2.windowTitle(), QStringLiteral("显示设置"));
@@ -86,7 +86,17 @@ TEST(Form2, layoutFocusAndNoDefaultButton) {
     EXPECT_EQ(form2.focusWidget(), form2.Text_url);
     EXPECT_EQ(form2.Text_url->nextInFocusChain(), form2.Command4);
     for (QPushButton* button : form2.findChildren<QPushButton*>())
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
+        EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+
+    // No default button: Return in a box presses nothing; on a focused button it presses it.
+    QTest::keyClick(form2.Text_url, Qt::Key_Return);
+    QTest::keyClick(form2.Text_left, Qt::Key_Return);
+    EXPECT_EQ(form2.Text_left->text(), QStringLiteral("100"));
+    EXPECT_TRUE(form2.isVisible());
+    QTest::keyClick(form2.Command8, Qt::Key_Return);
+    EXPECT_EQ(form2.Text_left->text(), QStringLiteral("101")) << "右 pressed by Return";
+    QTest::keyClick(form2.Command6, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windows.form2.isNull(); }, 2000)) << "返回";
 }
 
 TEST(Form2, liveEditsReachTheDisplayWindowAndTheBoxKeepsWhatWasTyped) {

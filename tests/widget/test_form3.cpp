@@ -33,13 +33,18 @@ TEST(Form3, showsVersionLineHintAndFocusOnOk) {
     EXPECT_EQ(form.children().indexOf(form.Image1), 0);
 }
 
-TEST(Form3, okOpensTheDisplayOnceAndClosesForGood) {
-    int opened = 0;
-    QPointer<Form3> form = new Form3({15, 15}, [&] { ++opened; });
-    form->show();
-    QTest::mouseClick(form->Command1, Qt::LeftButton);
-    EXPECT_EQ(opened, 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form.isNull(); }, 2000)) << "not unloaded";
+TEST(Form3, okByClickOrReturnOpensTheDisplayOnceAndClosesForGood) {
+    for (bool byReturn : {false, true}) {
+        int opened = 0;
+        QPointer<Form3> form = new Form3({15, 15}, [&] { ++opened; });
+        form->show();
+        if (byReturn)
+            QTest::keyClick(form->Command1, Qt::Key_Return);
+        else
+            QTest::mouseClick(form->Command1, Qt::LeftButton);
+        EXPECT_EQ(opened, 1) << (byReturn ? "Return" : "click");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form.isNull(); }, 2000)) << "not unloaded";
+    }
 }
 
 TEST(Form3, helpOpensTheHelpFileOncePerClickAndTheWindowStays) {
