@@ -97,17 +97,23 @@ bool windowManagerRunning() {
 }
 } // namespace
 
-OwnDisplay::OwnDisplay(int dpi) : previous_(qgetenv("DISPLAY")) {
+OwnDisplay::OwnDisplay(int dpi, const QStringList& serverArguments)
+    : previous_(qgetenv("DISPLAY")) {
     int number = 140;
     while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
         ++number;
     const QString display = QStringLiteral(":%1").arg(number);
-    server_.start(QStringLiteral("Xvfb"),
-                  {display, QStringLiteral("-screen"), QStringLiteral("0"),
-                   QStringLiteral("1280x1024x24"), QStringLiteral("-noreset"),
-                   QStringLiteral("-dpi"), QString::number(dpi), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp")});
+    const QStringList arguments{display,
+                                QStringLiteral("-screen"),
+                                QStringLiteral("0"),
+                                QStringLiteral("1280x1024x24"),
+                                QStringLiteral("-noreset"),
+                                QStringLiteral("-dpi"),
+                                QString::number(dpi),
+                                QStringLiteral("-nolisten"),
+                                QStringLiteral("tcp")};
+    server_.start(QStringLiteral("Xvfb"), arguments + serverArguments);
     qputenv("DISPLAY", display.toLocal8Bit());
     const bool up = harness::waitUntil(serverAnswers, 10s, 20ms);
     if (!up)

@@ -48,11 +48,12 @@ public:
 
 namespace e2e {
 
-// An X server with openbox of the test's own, e.g. at another DPI; DISPLAY points at it for
-// the test's lifetime and is restored afterwards.
+// An X server with openbox of the test's own, e.g. at another DPI or without an extension
+// (extra Xvfb arguments); DISPLAY points at it for the test's lifetime and is restored
+// afterwards.
 class OwnDisplay {
 public:
-    explicit OwnDisplay(int dpi);
+    explicit OwnDisplay(int dpi, const QStringList& serverArguments = {});
     ~OwnDisplay();
 
 private:

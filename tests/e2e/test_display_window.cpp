@@ -2,7 +2,10 @@
 // the program ends.
 #include "tests/e2e/lumira_under_test.h"
 
+#include "tests/table_case.h"
 #include <QProcess>
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 using namespace e2e;
@@ -12,8 +15,7 @@ namespace {
 constexpr uint32_t kGreen = 0x00ff00;
 constexpr uint32_t kGrey = 0xc0c0c0; // the window's own colour in the strip beside the page
 
-struct PlacementCase {
-    const char* name;
+struct PlacementCase : table::Case {
     const char* ini;
     Rect window; // expected client rectangle of the display window, device pixels
 };
@@ -77,11 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"capital-keys-and-quotes",
                       "[MAIN]\r\nWLEFT=\"30\"\r\nWTOP='40'\r\n",
                       {30, 40, 321, 241}}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), '-', '_');
-        return name;
-    });
+    table::CaseName());
 
 TEST(DisplayWindow, staysAboveOrdinaryWindowsWithoutTaskbarButton) {
     LumiraUnderTest lumira;
@@ -142,6 +140,20 @@ TEST(DisplayWindow, terminationSignalEndsInOrderWithoutPrompt) {
     ASSERT_TRUE(lumira.program.waitForExit(15s));
     EXPECT_FALSE(lumira.program.crashed());
     EXPECT_EQ(lumira.program.exitCode(), 0);
+}
+
+TEST(DisplayWindow, underNohupAHangUpLeavesTheSignRunning) {
+    LumiraUnderTest lumira;
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &previous); // inherited by the program, as nohup does
+    lumira.openDisplay();
+    ::sigaction(SIGHUP, &previous, nullptr);
+    ::kill(pid_t(lumira.program.pid()), SIGHUP);
+    harness::pumpEventsFor(2s);
+    EXPECT_TRUE(lumira.program.running()) << "the terminal closing ended the sign";
+    EXPECT_EQ(lumira.count(kDisplay), 1u);
 }
 
 TEST(DisplayWindow, pageCannotOpenWindowsDialogsOrFullScreen) {

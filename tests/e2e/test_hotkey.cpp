@@ -93,3 +93,12 @@ TEST(Hotkey, pressedAgainWhileOpenItComesForwardWithoutReloading) {
     ASSERT_TRUE(ini);
     EXPECT_NE(ini->find("URL=edited"), std::string::npos) << *ini;
 }
+
+TEST(Hotkey, withoutXInput2TheKeyboardIsPolledAndTheChordStillWorks) {
+    OwnDisplay screen(96, {QStringLiteral("-extension"), QStringLiteral("XInputExtension")});
+    Shown shown;
+    shown.press({"Shift_L", "F12"}, 100ms);
+    const auto settings = shown.settings();
+    ASSERT_TRUE(settings) << "no settings window without raw key events";
+    EXPECT_TRUE(shown.inFront(*settings));
+}

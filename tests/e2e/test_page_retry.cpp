@@ -2,12 +2,10 @@
 // again every five seconds, without a message, until the page loads.
 #include "tests/e2e/lumira_under_test.h"
 #include "tests/harness/http_server.h"
+#include "tests/harness/process_tree.h"
 
-#include <QDir>
-#include <QFile>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <map>
 
 using namespace e2e;
 
@@ -25,38 +23,6 @@ std::vector<qint64> times(const harness::LoopbackHttpServer& server) {
     return at;
 }
 
-// The renderer processes among the program's descendants: children of the engine's zygote,
-// which forks them without changing their command line.
-std::vector<pid_t> renderers(qint64 root) {
-    std::map<qint64, qint64> parentOf;
-    std::map<qint64, QByteArray> commandOf;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (!number || !stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            parentOf[pid] = fields[1].toLongLong();
-        commandOf[pid] = cmdline.readAll();
-    }
-    std::vector<pid_t> found;
-    for (const auto& [pid, command] : commandOf) {
-        const bool forkedByZygote =
-            parentOf.count(pid) && commandOf[parentOf[pid]].contains("--type=zygote");
-        if (!command.contains("--type=renderer") && !forkedByZygote)
-            continue;
-        for (qint64 up = pid; up > 1 && parentOf.count(up); up = parentOf[up])
-            if (parentOf[up] == root) {
-                found.push_back(pid_t(pid));
-                break;
-            }
-    }
-    return found;
-}
 } // namespace
 
 TEST(PageRetry, failingStartAddressIsRequestedAgainEveryFiveSeconds) {
@@ -95,7 +61,8 @@ TEST(PageRetry, whenTheServerAnswersAgainThePageShowsAndRequestsStop) {
 TEST(PageRetry, refusedPortIsTriedUntilTheServerComesUp) {
     harness::LoopbackHttpServer server;
     server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
-    const QString url = server.url(QStringLiteral("/sign"));
+    // Written as people type it into an address bar: no scheme.
+    const QString url = QStringLiteral("127.0.0.1:%1/sign").arg(server.port());
     server.stop();
     LumiraUnderTest lumira;
     lumira.program.writeIni(iniFor(url));
@@ -103,6 +70,7 @@ TEST(PageRetry, refusedPortIsTriedUntilTheServerComesUp) {
     harness::pumpEventsFor(7s); // the first load and at least one retry meet a closed port
     ASSERT_TRUE(server.listenAgain());
     EXPECT_TRUE(lumira.waitForPixel(200, 200, kGreen, 7s)) << "the retry gave up";
+    EXPECT_EQ(server.requests().back().path, "/sign");
     EXPECT_EQ(lumira.count(kDisplay), 1u);
 }
 
@@ -113,7 +81,7 @@ TEST(PageRetry, killedRendererComesBackWithinSixSeconds) {
     lumira.program.writeIni(iniFor(server.url(QStringLiteral("/sign"))));
     lumira.openDisplay();
     ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
-    const auto victims = renderers(lumira.program.pid());
+    const auto victims = harness::rendererProcesses(pid_t(lumira.program.pid()));
     ASSERT_FALSE(victims.empty()) << "no renderer process found";
     const size_t before = server.requests().size();
     const qint64 killedAt = server.msSinceStart();

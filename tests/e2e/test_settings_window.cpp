@@ -2,7 +2,9 @@
 // two nudges to the right, Return; and what typing into the boxes does to the sign.
 #include "tests/e2e/lumira_under_test.h"
 #include "tests/harness/http_server.h"
+#include "tests/harness/process_tree.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace e2e;
@@ -79,6 +81,15 @@ TEST(SettingsWindow, roadOfATypicalChange) {
         },
         5s))
         << "the display window is not back on top and active";
+
+    // A failure after the save: the retry loads the saved address, not the start page.
+    const size_t before = server.requests().size();
+    for (pid_t pid : harness::rendererProcesses(pid_t(lumira.program.pid())))
+        ::kill(pid, SIGKILL);
+    ASSERT_TRUE(harness::waitUntil([&] { return server.requests().size() > before; }, 8s))
+        << "the retry went back to the start-up page";
+    EXPECT_EQ(server.requests().back().path, "/typed");
+    EXPECT_TRUE(lumira.waitForPixel(200, 200, kBlue));
 }
 
 TEST(SettingsWindow, typedBoxesMoveTheSignAndCloseBoxSavesLikeReturn) {

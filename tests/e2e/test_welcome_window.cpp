@@ -21,15 +21,24 @@ void pressChord(harness::X11Session& x) {
 }
 } // namespace
 
+namespace {
+// The whole frame, title bar included, is centred on the screen.
+void expectFrameCentred(harness::X11Session& x, xcb_window_t window) {
+    const Rect frame = x.frameGeometry(window);
+    const Rect screen = x.screenRect();
+    EXPECT_GT(frame.h, x.rootGeometry(window).h) << "no frame extents reported";
+    EXPECT_LE(std::abs(2 * frame.x + frame.w - screen.w), 4) << frame.x << "+" << frame.w;
+    EXPECT_LE(std::abs(2 * frame.y + frame.h - screen.h), 4) << frame.y << "+" << frame.h;
+}
+} // namespace
+
 TEST(WelcomeWindow, launchShowsOnlyTheCentredWelcomeAndNoChordBeforeOk) {
     LumiraUnderTest lumira;
     const xcb_window_t welcome = lumira.launch();
     const Rect at = lumira.x.rootGeometry(welcome);
-    const Rect screen = lumira.x.screenRect();
     EXPECT_EQ(at.w, 335);
     EXPECT_EQ(at.h, 102);
-    EXPECT_LE(std::abs(at.x + at.w / 2 - screen.w / 2), 2);
-    EXPECT_LE(std::abs(at.y + at.h / 2 - screen.h / 2), 30) << "centred, give or take its title";
+    expectFrameCentred(lumira.x, welcome);
     pressChord(lumira.x);
     harness::pumpEventsFor(500ms);
     EXPECT_EQ(lumira.count(kDisplay), 0u);
@@ -39,10 +48,23 @@ TEST(WelcomeWindow, launchShowsOnlyTheCentredWelcomeAndNoChordBeforeOk) {
         << "the browser engine starts with OK";
 }
 
-TEST(WelcomeWindow, okOpensTheDisplayAtTheConfiguredPlaceAndTheWelcomeGoes) {
+TEST(WelcomeWindow, at144DpiTheFrameIsCentredToo) {
+    OwnDisplay screen(144);
+    LumiraUnderTest lumira;
+    const xcb_window_t welcome = lumira.launch();
+    EXPECT_EQ(lumira.x.rootGeometry(welcome).w, 503);
+    expectFrameCentred(lumira.x, welcome);
+}
+
+TEST(WelcomeWindow, returnPressesOkWhichOpensTheDisplayAtTheConfiguredPlace) {
     LumiraUnderTest lumira;
     lumira.program.writeIni("[Main]\r\nwLeft=30\r\nwTop=40\r\n");
-    const xcb_window_t display = lumira.openDisplay();
+    const xcb_window_t welcome = lumira.launch();
+    ASSERT_TRUE(harness::waitUntil([&] { return lumira.x.activeWindow() == welcome; }, 5s));
+    lumira.x.tap("Return");
+    const auto shown = lumira.x.waitForWindow(kDisplay, kWindowTimeout);
+    ASSERT_TRUE(shown) << "Return did not press OK";
+    const xcb_window_t display = *shown;
     EXPECT_TRUE(harness::waitUntil(
         [&] {
             return lumira.x.rootGeometry(display) == Rect{30, 40, 321, 241};
@@ -99,4 +121,29 @@ TEST(WelcomeWindow, helpStartsTheViewerWithTheExactPathOncePerClick) {
         << "the viewer starts even without the file";
     EXPECT_TRUE(lumira.program.running());
     EXPECT_EQ(lumira.count(kWelcome), 1u);
+}
+
+TEST(WelcomeWindow, oneCopyPerFolderAndAKilledCopyNeverBlocks) {
+    LumiraUnderTest lumira;
+    lumira.openDisplay();
+    const auto launchAgain = [&] {
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(QString::fromStdString(lumira.program.executable()), {});
+        return second.waitForFinished(15000) && second.exitStatus() == QProcess::NormalExit
+                   ? second.exitCode()
+                   : -1;
+    };
+    EXPECT_EQ(launchAgain(), 0);
+    EXPECT_EQ(lumira.count(kDisplay), 1u);
+    EXPECT_EQ(lumira.count(kWelcome), 0u) << "the second copy showed a window";
+
+    LumiraUnderTest elsewhere("另一个标志");
+    elsewhere.openDisplay();
+    EXPECT_TRUE(harness::waitUntil([&] { return lumira.count(kDisplay) == 2; }, kWindowTimeout))
+        << "a copy in another folder runs side by side";
+
+    lumira.program.kill();
+    lumira.program.start();
+    EXPECT_TRUE(lumira.x.waitForWindow(kWelcome, kWindowTimeout)) << "blocked by a killed copy";
 }

@@ -84,6 +84,21 @@ std::vector<pid_t> processTree(pid_t root) {
     return tree;
 }
 
+std::vector<pid_t> rendererProcesses(pid_t root) {
+    std::vector<pid_t> found;
+    for (pid_t pid : processTree(root)) {
+        const auto stat = statOf(pid);
+        const auto commandOf = [](pid_t p) {
+            return readWhole("/proc/" + std::to_string(p) + "/cmdline");
+        };
+        const bool forkedByZygote =
+            stat && commandOf(stat->parent).find("--type=zygote") != std::string::npos;
+        if (commandOf(pid).find("--type=renderer") != std::string::npos || forkedByZygote)
+            found.push_back(pid);
+    }
+    return found;
+}
+
 CpuSample sampleCpu(const std::vector<pid_t>& pids) {
     CpuSample sample;
     for (pid_t pid : pids) {

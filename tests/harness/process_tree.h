@@ -22,6 +22,10 @@ std::optional<StatFields> parseStat(const std::string& line);
 // `root` and every process below it, at this moment.
 std::vector<pid_t> processTree(pid_t root);
 
+// The browser engine's renderer processes below `root`: "--type=renderer" on their command
+// line, or children of its zygote, which forks them without changing their command line.
+std::vector<pid_t> rendererProcesses(pid_t root);
+
 CpuSample sampleCpu(const std::vector<pid_t>& pids);
 // Ticks spent between two samples; a process first seen in `after` counts from zero.
 long long ticksBetween(const CpuSample& before, const CpuSample& after);

@@ -280,6 +280,18 @@ Rect X11Session::rootGeometry(xcb_window_t window) {
     return {origin->dst_x, origin->dst_y, geometry->width, geometry->height};
 }
 
+Rect X11Session::frameGeometry(xcb_window_t window) {
+    Rect frame = rootGeometry(window);
+    const std::vector<uint32_t> extents = property32(window, "_NET_FRAME_EXTENTS");
+    if (extents.size() == 4) { // left, right, top, bottom
+        frame.x -= int(extents[0]);
+        frame.y -= int(extents[2]);
+        frame.w += int(extents[0] + extents[1]);
+        frame.h += int(extents[2] + extents[3]);
+    }
+    return frame;
+}
+
 std::vector<std::string> X11Session::netWmState(xcb_window_t window) {
     std::vector<std::string> names;
     for (uint32_t a : property32(window, "_NET_WM_STATE")) {

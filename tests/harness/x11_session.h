@@ -41,6 +41,8 @@ public:
 
     // Client area of `window` in root coordinates.
     Rect rootGeometry(xcb_window_t window);
+    // The client area grown by the frame the window manager reports in _NET_FRAME_EXTENTS.
+    Rect frameGeometry(xcb_window_t window);
     std::vector<std::string> netWmState(xcb_window_t window);
     xcb_window_t activeWindow();
     xcb_window_t inputFocus();

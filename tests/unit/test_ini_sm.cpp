@@ -2,9 +2,11 @@
 #include "common/safe_file.h"
 #include "common/text_encoding.h"
 
+#include "tests/table_case.h"
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <ostream>
@@ -69,10 +71,7 @@ protected:
 
 // --- reading ---------------------------------------------------------------------------------
 
-struct ReadCase {
-    const char* name;
-    // The test log names a case rather than dumping its bytes.
-    friend void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
+struct ReadCase : table::Case {
     std::string content, section, key, expected;
 };
 
@@ -150,12 +149,7 @@ const ReadCase kReadCases[] = {
      kLongEmoji.substr(0, 8191 * 4)},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, IniRead, testing::ValuesIn(kReadCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        c = c == '-' ? '_' : c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, IniRead, testing::ValuesIn(kReadCases), table::CaseName());
 
 TEST_F(IniFile, ReadOfMissingFileOrFolderIsEmpty) {
     EXPECT_EQ(readIniValue("Main", "wLeft", path), "");
@@ -186,10 +180,7 @@ TEST_F(IniFile, NewFileGetsSectionThenKeysInWriteOrder) {
     EXPECT_EQ(readIniValue("main", "url", path), "http://x/" + kChinese);
 }
 
-struct WriteCase {
-    const char* name;
-    // The test log names a case rather than dumping its bytes.
-    friend void PrintTo(const WriteCase& c, std::ostream* out) { *out << c.name; }
+struct WriteCase : table::Case {
     std::string before, section, key, value, after;
 };
 
@@ -240,12 +231,7 @@ const WriteCase kWriteCases[] = {
      "[Main]\r\nk=a\xEF\xBF\xBD\r\n"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, IniWrite, testing::ValuesIn(kWriteCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        c = c == '-' ? '_' : c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, IniWrite, testing::ValuesIn(kWriteCases), table::CaseName());
 
 TEST_F(IniFile, ReadOnlyFileLeftUnchanged) {
     put("[Main]\r\nk=1\r\n");

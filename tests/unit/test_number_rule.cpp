@@ -1,6 +1,8 @@
 #include "common/number_rule.h"
 
+#include "tests/table_case.h"
 #include <clocale>
+
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>
@@ -8,10 +10,7 @@
 
 namespace {
 
-struct NumberCase {
-    const char* name;
-    // The test log names a case rather than dumping its bytes.
-    friend void PrintTo(const NumberCase& c, std::ostream* out) { *out << c.name; }
+struct NumberCase : table::Case {
     std::string text;
     std::optional<double> value;
 };
@@ -56,12 +55,7 @@ const NumberCase kCases[] = {
     {"overflow-is-unusable", "1e999", std::nullopt},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, NumberRule, testing::ValuesIn(kCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        c = c == '-' ? '_' : c;
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, NumberRule, testing::ValuesIn(kCases), table::CaseName());
 
 TEST(NumberRuleLocale, CommaDecimalLocaleDoesNotChangeTheRule) {
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))

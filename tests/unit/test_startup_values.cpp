@@ -2,16 +2,15 @@
 #include "common/twips.h"
 #include "display/startup_values.h"
 
+#include "tests/table_case.h"
+
 #include <gtest/gtest.h>
 #include <map>
 #include <ostream>
 
 namespace {
 
-struct StartupCase {
-    const char* name;
-    // The test log names a case rather than dumping its bytes.
-    friend void PrintTo(const StartupCase& c, std::ostream* out) { *out << c.name; }
+struct StartupCase : table::Case {
     std::map<std::string, std::string> stored;
     double left, top, width, height;
     const char* url; // nullptr: the default page
@@ -91,11 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     320,
                     240,
                     "/home/用户/看板.htm"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), '-', '_');
-        return name;
-    });
+    table::CaseName());
 
 TEST(Twips, pixelsThroughTwipsLandOnWholeDevicePixels) {
     EXPECT_FLOAT_EQ(lumira::toTwips(100.5, 15.0f), 1507.5f);
