@@ -1,8 +1,8 @@
 #include "display/form1.h"
 
-#include "common/ini_sm.h"
 #include "common/module3.h"
 #include "common/program_folder.h"
+#include "common/settings_file.h"
 #include "display/browser.h"
 #include "display/exit_prompt.h"
 #include "display/placement.h"
@@ -55,10 +55,10 @@ Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsW
 Form1::~Form1() = default;
 
 void Form1::Form_Load() {
-    cfgfn = lumira::inProgramFolder(QStringLiteral("lumira.ini"));
-    const std::string file = cfgfn.toStdString();
+    cfgfn = lumira::settingsFile();
     const lumira::StartupValues values = lumira::readStartupValues(
-        [&file](const std::string& key) { return readIniValue("Main", key, file); }, defaultPage());
+        [this](const std::string& key) { return lumira::readSetting(cfgfn, "Main", key); },
+        defaultPage());
     URL = values.url;
 
     lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
@@ -68,7 +68,7 @@ void Form1::Form_Load() {
 }
 
 void Form1::takeSavedAddress() {
-    URL = lumira::startupAddress(readIniValue("Main", "URL", cfgfn.toStdString()), defaultPage());
+    URL = lumira::startupAddress(lumira::readSetting(cfgfn, "Main", "URL"), defaultPage());
 }
 
 void Form1::setLeft(float twips) {

@@ -5,6 +5,7 @@
 #include "common/ini_sm.h"
 #include "common/link_label.h"
 #include "common/module3.h"
+#include "common/settings_file.h"
 #include "common/window_centre.h"
 #include "display/browser.h"
 #include "display/form1.h"
@@ -104,16 +105,16 @@ Form2::Form2(Form1& display, lumira::TwipsFactors factors)
 }
 
 void Form2::Form_Load() {
-    const std::string file = form1_.cfgfn.toStdString();
-    const std::string width = readIniValue("Main", "wWidth", file);
-    const std::string height = readIniValue("Main", "wHeight", file);
-    const std::string top = readIniValue("Main", "wTop", file);
-    const std::string left = readIniValue("Main", "wLeft", file);
+    const QString& file = form1_.cfgfn;
+    const std::string width = lumira::readSetting(file, "Main", "wWidth");
+    const std::string height = lumira::readSetting(file, "Main", "wHeight");
+    const std::string top = lumira::readSetting(file, "Main", "wTop");
+    const std::string left = lumira::readSetting(file, "Main", "wLeft");
     Text_top->setText(lumira::loadedBoxText(top, QStringLiteral("100")));
     Text_left->setText(lumira::loadedBoxText(left, QStringLiteral("100")));
     Text_width->setText(lumira::loadedBoxText(width, QStringLiteral("320")));
     Text_height->setText(lumira::loadedBoxText(height, QStringLiteral("240")));
-    Text_url->setText(QString::fromStdString(readIniValue("Main", "URL", file)));
+    Text_url->setText(QString::fromStdString(lumira::readSetting(file, "Main", "URL")));
 }
 
 void Form2::Timer1_Timer() {
@@ -134,6 +135,7 @@ void Form2::closeEvent(QCloseEvent* event) {
 
 void Form2::Form_Unload() {
     Timer1.stop();
+    lumira::prepareSettingsWrite(form1_.cfgfn);
     const std::string file = form1_.cfgfn.toStdString();
     writeIniValue("Main", "wTop", Text_top->text().toStdString(), file);
     writeIniValue("Main", "wLeft", Text_left->text().toStdString(), file);

@@ -1,0 +1,28 @@
+// Where lumira.ini lives (cfgfn). Beside the program when its folder can be written, as
+// always; otherwise (an installed package, a folder of another user) in the per-user file
+// $XDG_CONFIG_HOME/lumira/lumira.ini, with the program folder's lumira.ini as the shipped
+// defaults until the first save.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace lumira {
+
+// The rule itself: the program folder's file when `folderWritable`, otherwise the per-user
+// file under `xdgConfigHome`, or `home`/.config when that is empty or not absolute.
+QString settingsFileFor(const QString& programFolder, bool folderWritable,
+                        const QString& xdgConfigHome, const QString& home);
+
+// cfgfn for this run.
+QString settingsFile();
+
+// Reads one value of cfgfn or, while a per-user cfgfn does not exist yet, of the shipped
+// defaults beside the program.
+std::string readSetting(const QString& cfgfn, const std::string& section, const std::string& key);
+
+// Call before writing cfgfn: a per-user file that does not exist yet gets its folder and
+// starts as a copy of the shipped defaults, so their other sections and keys are kept.
+void prepareSettingsWrite(const QString& cfgfn);
+
+} // namespace lumira
