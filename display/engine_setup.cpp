@@ -1,5 +1,7 @@
 #include "display/engine_setup.h"
 
+#include "platform/opengl_probe.h"
+
 #include <QLoggingCategory>
 #include <QtGlobal>
 #include <cstdio>
@@ -26,6 +28,24 @@ void prepareEngineProcess() {
     }
     // Rules from QT_LOGGING_RULES or QT_LOGGING_CONF are applied after these and win.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+}
+
+void prepareEngineDrawing(RenderingOption option) {
+    RenderingPath path;
+    if (option == RenderingOption::Auto) {
+        const platform::OpenGlInfo& gl = platform::probeOpenGl();
+        path = chooseRenderingPath(option, gl.contextMade, gl.renderer);
+    } else {
+        path = chooseRenderingPath(option, false, {});
+    }
+    if (path.software) {
+        qputenv("QT_QUICK_BACKEND", "software");
+        appendEngineFlag("--disable-gpu");
+        appendEngineFlag("--disable-gpu-compositing");
+    }
+    std::fprintf(stderr, "lumira: pages are drawn %s, since %s\n",
+                 path.software ? "in software without a GPU process" : "with the GPU",
+                 path.reason.c_str());
 }
 
 } // namespace lumira

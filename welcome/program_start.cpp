@@ -1,11 +1,14 @@
 #include "welcome/program_start.h"
 
 #include "common/module3.h"
+#include "common/options.h"
 #include "common/program_folder.h"
+#include "common/settings_file.h"
 #include "display/browser_engine.h"
 #include "display/engine_setup.h"
 #include "display/form1.h"
 #include "platform/end_signals.h"
+#include "platform/opengl_probe.h"
 #include "platform/runtime_folder.h"
 #include "platform/single_instance.h"
 #include "platform/window_state.h"
@@ -64,7 +67,10 @@ public:
         form3->show();
         // The engine's libraries load while the operator reads the welcome window, so OK
         // does not wait for them; the engine itself starts with the display window.
-        new AfterFirstPaint(form3, [] { loadBrowserEngine(); });
+        new AfterFirstPaint(form3, [] {
+            loadBrowserEngine();
+            platform::probeOpenGl();
+        });
     }
 
 private:
@@ -78,6 +84,11 @@ private:
             QCoreApplication::exit(1);
             return;
         }
+        const QString cfgfn = settingsFile();
+        options_ = readOptions(
+            [&cfgfn](const std::string& key) { return readSetting(cfgfn, "Options", key); },
+            physicalMemoryMiB());
+        prepareEngineDrawing(parseRenderingOption(options_.rendering));
         const TwipsFactors factors = screenTwipsPerPixel();
         form1_ = std::make_unique<Form1>(
             factors, [factors](QWidget* host) { return makeWebBrowser(host, factors); },
@@ -113,6 +124,7 @@ private:
     }
 
     platform::EndSignals endSignals_;
+    Options options_; // read once, at OK
     QPointer<Form3> form3_;
     std::unique_ptr<Form1> form1_;
     QPointer<Form2> form2_;

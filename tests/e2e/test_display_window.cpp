@@ -49,6 +49,9 @@ TEST(DisplayWindow, withoutFilePageCoversDefaultRectangleAndNoFileIsCreated) {
     expectPageAt(lumira, {100, 100, 320, 240}, 1);
     EXPECT_EQ(lumira.x.rootGeometry(display), (Rect{100, 100, 321, 241}));
     EXPECT_FALSE(lumira.program.iniExists());
+    // Xvfb offers OpenGL only through a software rasteriser.
+    EXPECT_NE(lumira.program.output().find("lumira: pages are drawn in software"),
+              std::string::npos);
 }
 
 class Placement : public testing::TestWithParam<PlacementCase> {};

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <csignal>
+#include <cstdio>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -133,11 +134,13 @@ void ProgramRunner::start(const QStringList& extraEnv, const QStringList& argume
     process_ = std::make_unique<QProcess>();
     process_->setProcessEnvironment(env);
     process_->setWorkingDirectory(base_.path());
-    process_->setProcessChannelMode(QProcess::ForwardedChannels);
+    process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->setChildProcessModifier([] {
-        ::setpgid(0, 0);                      // own process group, so kill() reaches the helpers
-        ::dup2(STDERR_FILENO, STDOUT_FILENO); // all program output goes to the test's stderr
+        ::setpgid(0, 0); // own process group, so kill() reaches the helpers
     });
+    output_.clear();
+    QObject::connect(process_.get(), &QProcess::readyReadStandardOutput, process_.get(),
+                     [this] { output(); });
     process_->start(QString::fromStdString(executable()), arguments);
     if (!process_->waitForStarted(10000)) {
         throw std::runtime_error("cannot start " + executable() + ": " +
@@ -174,6 +177,15 @@ bool ProgramRunner::running() const {
 
 qint64 ProgramRunner::pid() const {
     return process_ ? process_->processId() : 0;
+}
+
+std::string ProgramRunner::output() {
+    if (process_) {
+        const QByteArray fresh = process_->readAllStandardOutput();
+        std::fwrite(fresh.constData(), 1, size_t(fresh.size()), stderr);
+        output_ += fresh.toStdString();
+    }
+    return output_;
 }
 
 void ProgramRunner::terminate() {

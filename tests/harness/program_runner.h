@@ -44,6 +44,9 @@ public:
     bool crashed() const;
     bool running() const;
     qint64 pid() const;
+    // Everything the program printed so far (stdout and stderr); it also goes to the test's
+    // stderr as it comes. Needs Qt events flowing, as waitUntil keeps them.
+    std::string output();
     void terminate(); // SIGTERM to the program
     void kill();      // SIGKILL to the program and every process it started
 
@@ -53,6 +56,7 @@ private:
     QTemporaryDir base_;
     QString folder_;
     std::unique_ptr<QProcess> process_;
+    std::string output_;
     qint64 processGroup_ = 0;
 };
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace lumira::platform {
+
+// What the display offers for OpenGL: whether a context could be made and, if so, the name
+// of its renderer (GL_RENDERER), e.g. "llvmpipe (LLVM 15.0.6, 256 bits)".
+struct OpenGlInfo {
+    bool contextMade = false;
+    std::string renderer;
+};
+
+// Makes a small offscreen context on the display, asks it, and throws it away. Takes a few
+// tens of milliseconds; the answer is kept, so later calls return at once.
+const OpenGlInfo& probeOpenGl();
+
+} // namespace lumira::platform

@@ -1,0 +1,116 @@
+// Section Options of lumira.ini, the drawing path chosen from it and from the display's
+// OpenGL, and where the settings file lives.
+#include "common/options.h"
+#include "common/settings_file.h"
+#include "display/rendering_path.h"
+#include "tests/table_case.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+struct OptionsCase : table::Case {
+    std::map<std::string, std::string> stored;
+    long long physicalMiB;
+    int load, hang, memory, autoEnter;
+};
+
+class OptionsTable : public testing::TestWithParam<OptionsCase> {};
+
+TEST_P(OptionsTable, valuesWithinRangeOrTheirDefault) {
+    const auto& row = GetParam();
+    const lumira::Options options = lumira::readOptions(
+        [&](const std::string& key) {
+            const auto found = row.stored.find(key);
+            return found == row.stored.end() ? std::string() : found->second;
+        },
+        row.physicalMiB);
+    EXPECT_EQ(options.loadTimeoutSeconds, row.load);
+    EXPECT_EQ(options.hangTimeoutSeconds, row.hang);
+    EXPECT_EQ(options.memoryLimitMiB, row.memory);
+    EXPECT_EQ(options.autoEnterSeconds, row.autoEnter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OptionsTable,
+    testing::Values(
+        OptionsCase{"none-stored", {}, 16384, 30, 15, 1024, 0},
+        OptionsCase{"memory-default-is-a-quarter-of-a-small-machine", {}, 2048, 30, 15, 512, 0},
+        OptionsCase{"memory-default-never-below-the-range", {}, 100, 30, 15, 64, 0},
+        OptionsCase{"values-in-range",
+                    {{"LoadTimeout", " 10 "},
+                     {"HangTimeout", "5"},
+                     {"MemoryLimit", "300"},
+                     {"AutoEnter", "2"}},
+                    16384,
+                    10,
+                    5,
+                    300,
+                    2},
+        OptionsCase{"out-of-range-takes-the-default",
+                    {{"LoadTimeout", "4"}, {"HangTimeout", "601"}, {"MemoryLimit", "63"}},
+                    16384,
+                    30,
+                    15,
+                    1024,
+                    0},
+        OptionsCase{"not-whole-numbers-take-the-default",
+                    {{"LoadTimeout", "10.5"},
+                     {"HangTimeout", "1e1"},
+                     {"MemoryLimit", "+300"},
+                     {"AutoEnter", "-1"}},
+                    16384,
+                    30,
+                    15,
+                    1024,
+                    0},
+        OptionsCase{"auto-enter-zero-is-off", {{"AutoEnter", "0"}}, 16384, 30, 15, 1024, 0}),
+    table::CaseName());
+
+struct RenderingCase : table::Case {
+    const char* option;
+    bool contextMade;
+    const char* renderer;
+    bool software;
+};
+
+class RenderingTable : public testing::TestWithParam<RenderingCase> {};
+
+TEST_P(RenderingTable, softwareUnlessOpenGlIsHardwareOrTheOptionSays) {
+    const auto& row = GetParam();
+    const lumira::RenderingPath path = lumira::chooseRenderingPath(
+        lumira::parseRenderingOption(row.option), row.contextMade, row.renderer);
+    EXPECT_EQ(path.software, row.software);
+    EXPECT_FALSE(path.reason.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RenderingTable,
+    testing::Values(
+        RenderingCase{"hardware-keeps-the-gpu", "", true, "Mesa Intel(R) UHD Graphics 620", false},
+        RenderingCase{"llvmpipe-is-software", "auto", true, "llvmpipe (LLVM 15.0.6, 256 bits)",
+                      true},
+        RenderingCase{"softpipe-is-software", "auto", true, "softpipe", true},
+        RenderingCase{"swrast-is-software", "Auto", true, "Software Rasterizer", true},
+        RenderingCase{"no-context-is-software", "auto", false, "", true},
+        RenderingCase{"unknown-renderer-is-software", "auto", true, "", true},
+        RenderingCase{"option-gpu-wins-over-llvmpipe", " GPU ", true, "llvmpipe", false},
+        RenderingCase{"option-software-wins-over-hardware", "software", true, "NVIDIA GeForce",
+                      true},
+        RenderingCase{"unknown-option-is-auto", "fast", true, "AMD Radeon RX 6600", false}),
+    table::CaseName());
+
+TEST(SettingsFile, besideTheProgramWhenWritableOtherwisePerUser) {
+    EXPECT_EQ(lumira::settingsFileFor("/opt/lumira", true, "/x", "/home/u"),
+              "/opt/lumira/lumira.ini");
+    EXPECT_EQ(lumira::settingsFileFor("/usr/lib/lumira", false, "/home/u/cfg", "/home/u"),
+              "/home/u/cfg/lumira/lumira.ini");
+    EXPECT_EQ(lumira::settingsFileFor("/usr/lib/lumira", false, "", "/home/u"),
+              "/home/u/.config/lumira/lumira.ini");
+    EXPECT_EQ(lumira::settingsFileFor("/usr/lib/lumira", false, "relative", "/home/u"),
+              "/home/u/.config/lumira/lumira.ini")
+        << "a relative XDG_CONFIG_HOME is ignored, as the XDG base-directory rules have it";
+}
+
+} // namespace
