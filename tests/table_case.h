@@ -8,10 +8,11 @@
 
 namespace table {
 
-// A row's first member; the test log names the case rather than dumping its bytes.
+// A row's first member; the test log names the case rather than dumping its bytes (found for
+// every derived row, where a PrintTo overload would lose to the test framework's own).
 struct Case {
     const char* name;
-    friend void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
+    friend std::ostream& operator<<(std::ostream& out, const Case& row) { return out << row.name; }
 };
 
 // For INSTANTIATE_TEST_SUITE_P: the case name as a test name ('-' is not allowed there).
