@@ -39,10 +39,10 @@ bool loadBrowserEngine() {
     return state.create != nullptr;
 }
 
-std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors) {
+std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits) {
     if (!loadBrowserEngine())
         return nullptr;
-    return std::unique_ptr<Browser>(engine().create(host, &factors));
+    return std::unique_ptr<Browser>(engine().create(host, &factors, &limits));
 }
 
 const std::string& browserEngineError() {

@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 #include "display/browser.h"
+#include "display/renderer_health.h"
 
 #include <memory>
 #include <string>
@@ -18,7 +19,7 @@ namespace lumira {
 bool loadBrowserEngine();
 
 // A browser on the real engine inside `host`, or null when the engine could not be loaded.
-std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors);
+std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits);
 
 // Why the engine could not be loaded; empty when it was.
 const std::string& browserEngineError();
@@ -27,7 +28,8 @@ const std::string& browserEngineError();
 inline constexpr char kBrowserModuleFile[] = "lumira-browser.so";
 
 // The entry the module exports under this name.
-using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors);
+using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors,
+                                      const WatchLimits* limits);
 inline constexpr char kCreateWebBrowserSymbol[] = "lumiraCreateWebBrowser";
 
 } // namespace lumira

@@ -3,6 +3,7 @@
 
 // The one symbol the program looks up in this module.
 extern "C" __attribute__((visibility("default"))) Browser*
-lumiraCreateWebBrowser(QWidget* host, const lumira::TwipsFactors* factors) {
-    return new WebBrowser(host, *factors);
+lumiraCreateWebBrowser(QWidget* host, const lumira::TwipsFactors* factors,
+                       const lumira::WatchLimits* limits) {
+    return new WebBrowser(host, *factors, *limits);
 }

@@ -3,6 +3,7 @@
 #include "common/address.h"
 #include "common/program_folder.h"
 #include "display/engine/contained_page.h"
+#include "display/engine/page_watch.h"
 
 #include <QTimer>
 #include <QWebEngineHistory>
@@ -14,7 +15,7 @@ constexpr int kAbortedByNewNavigation = -3; // the engine's net::ERR_ABORTED
 
 } // namespace
 
-WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
+WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::WatchLimits limits)
     : Browser(host), view_(new QWebEngineView(host)), factors_(factors) {
     auto* page = new ContainedPage(view_);
     view_->setPage(page);
@@ -22,6 +23,8 @@ WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors)
     view_->move(0, 0);
     connect(page, &QWebEnginePage::loadingChanged, this, &WebBrowser::onLoadingChanged);
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebBrowser::onRendererEnded);
+    auto* watch = new PageWatch(page, limits);
+    connect(watch, &PageWatch::loadTimedOut, this, &Browser::NavigateError);
 }
 
 void WebBrowser::Navigate(const QString& address) {

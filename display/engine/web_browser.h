@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 #include "display/browser.h"
+#include "display/renderer_health.h"
 
 #include <QWebEnginePage>
 
@@ -13,7 +14,7 @@ class QWidget;
 class WebBrowser final : public Browser {
     Q_OBJECT
 public:
-    WebBrowser(QWidget* host, lumira::TwipsFactors factors);
+    WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::WatchLimits limits);
 
     void Navigate(const QString& address) override;
     bool GoBack() override;

@@ -1,0 +1,76 @@
+#include "display/engine/page_watch.h"
+
+#include <QFile>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <csignal>
+
+namespace {
+constexpr int kCheckMs = 1000;
+
+double seconds(const QElapsedTimer& clock) {
+    return double(clock.elapsed()) / 1000.0;
+}
+
+// Resident memory of a process in MiB, 0 when it cannot be read.
+double residentMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+} // namespace
+
+PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
+    : QObject(page), page_(page), health_(limits) {
+    clock_.start();
+    loadTimer_.setSingleShot(true);
+    loadTimer_.setInterval(limits.loadTimeoutSeconds * 1000);
+    checkTimer_.setInterval(kCheckMs);
+
+    connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            loadStarted();
+        else
+            loadEnded();
+    });
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, &PageWatch::rendererEnded);
+    connect(&loadTimer_, &QTimer::timeout, this, [this] {
+        page_->triggerAction(QWebEnginePage::Stop);
+        emit loadTimedOut();
+    });
+    connect(&checkTimer_, &QTimer::timeout, this, &PageWatch::checkRenderer);
+}
+
+void PageWatch::loadStarted() {
+    loadTimer_.start();
+    health_.restart(seconds(clock_));
+    checkTimer_.start();
+}
+
+void PageWatch::loadEnded() {
+    loadTimer_.stop();
+}
+
+void PageWatch::rendererEnded() {
+    loadTimer_.stop();
+    checkTimer_.stop(); // until the retry starts the next load in a new renderer
+}
+
+void PageWatch::checkRenderer() {
+    const qint64 pid = page_->renderProcessPid();
+    if (pid <= 0)
+        return;
+    const double now = seconds(clock_);
+    // The answer comes back on this thread once the renderer's main thread is free.
+    page_->runJavaScript(QStringLiteral("0"),
+                         [this](const QVariant&) { health_.answered(seconds(clock_)); });
+    if (health_.check(now, residentMiB(pid)) == lumira::RendererHealth::Verdict::Healthy)
+        return;
+    checkTimer_.stop();
+    ::kill(pid_t(pid), SIGKILL); // the engine reports the renderer as killed
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "display/renderer_health.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class QWebEnginePage;
+
+// Watches the sign's page for what fails without a failure being reported: a main-frame load
+// that never ends (stopped and reported as failed), and a renderer that stops answering or
+// grows past its memory limit (ended, so the engine reports it as killed). Either way the
+// page-error retry takes over.
+class PageWatch final : public QObject {
+    Q_OBJECT
+public:
+    PageWatch(QWebEnginePage* page, lumira::WatchLimits limits);
+
+signals:
+    // A load ran past the load timeout and was stopped.
+    void loadTimedOut();
+
+private:
+    void loadStarted();
+    void loadEnded();
+    void rendererEnded();
+    void checkRenderer();
+
+    QWebEnginePage* page_;
+    lumira::RendererHealth health_;
+    QTimer loadTimer_;
+    QTimer checkTimer_; // once a second while a renderer runs
+    QElapsedTimer clock_;
+};
