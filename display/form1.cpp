@@ -72,19 +72,23 @@ void Form1::takeSavedAddress() {
 }
 
 void Form1::setLeft(float twips) {
-    move(lumira::toPixels(twips, factors_.x), y());
+    placed_.moveLeft(lumira::toPixels(twips, factors_.x));
+    setGeometry(placed_);
 }
 
 void Form1::setTop(float twips) {
-    move(x(), lumira::toPixels(twips, factors_.y));
+    placed_.moveTop(lumira::toPixels(twips, factors_.y));
+    setGeometry(placed_);
 }
 
 void Form1::setWidth(float twips) {
-    resize(std::max(1, lumira::toPixels(twips, factors_.x)), height());
+    placed_.setWidth(std::max(1, lumira::toPixels(twips, factors_.x)));
+    setGeometry(placed_);
 }
 
 void Form1::setHeight(float twips) {
-    resize(width(), std::max(1, lumira::toPixels(twips, factors_.y)));
+    placed_.setHeight(std::max(1, lumira::toPixels(twips, factors_.y)));
+    setGeometry(placed_);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -42,6 +42,8 @@ public:
     void setTop(float twips);
     void setWidth(float twips);
     void setHeight(float twips);
+    // Where the window belongs, in device pixels: as start-up or the settings window put it.
+    QRect placedGeometry() const { return placed_; }
 
 signals:
     // The exit prompt was answered Yes: the program is to end.
@@ -69,6 +71,7 @@ private:
     };
 
     lumira::TwipsFactors factors_;
+    QRect placed_{0, 0, 1, 1};
     std::unique_ptr<Browser> wb1_;
     SettingsWindow settings_;
     std::unique_ptr<lumira::platform::KeyState> keys_;

@@ -132,6 +132,10 @@ QMargins frameExtents(QWidget& window) {
     return {};
 }
 
+void keepAbove(QWidget& window) {
+    changeState(window, x11Atom("_NET_WM_STATE_ABOVE"), true);
+}
+
 void markSkipTaskbar(QWidget& window) {
     changeState(window, x11Atom("_NET_WM_STATE_SKIP_TASKBAR"), true);
     changeState(window, x11Atom("_NET_WM_STATE_SKIP_PAGER"), true);

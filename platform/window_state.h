@@ -11,6 +11,9 @@ namespace lumira::platform {
 // Never moves or resizes it.
 void setAbove(QWidget& window, bool above);
 
+// Adds the always-above state without raising or activating the window.
+void keepAbove(QWidget& window);
+
 // Raises the window and asks the window manager to give it the focus.
 void raiseAndActivate(QWidget& window);
 

@@ -9,6 +9,7 @@ LUMIRA_PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
+    libxcb-screensaver0-dev libxcb-dpms0-dev
     libgtest-dev libgmock-dev
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     locales-all # a decimal-comma locale, to test that the number rule ignores it
