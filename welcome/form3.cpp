@@ -7,13 +7,14 @@
 #include "version.h"
 #include "welcome/version_line.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 
-Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay)
+Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay, int autoEnterSeconds)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
-      openDisplay_(std::move(openDisplay)) {
+      openDisplay_(std::move(openDisplay)), autoEnterLeft_(autoEnterSeconds) {
     const lumira::TwipsLayout at{factors};
     setWindowTitle(QStringLiteral("Lumira"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -54,8 +55,18 @@ Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay)
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
     connect(Label8, &LinkLabel::clicked, this, &Form3::Label8_Click);
 
+    autoEnter_.setInterval(1000);
+    connect(&autoEnter_, &QTimer::timeout, this, &Form3::autoEnterTick);
+
     Form_Load();
     lumira::centreOnScreen(*this);
+    if (autoEnterLeft_ > 0) {
+        Command1->setText(QStringLiteral("确定 (%1)").arg(autoEnterLeft_));
+        for (QWidget* control : findChildren<QWidget*>())
+            control->installEventFilter(this);
+        installEventFilter(this);
+        autoEnter_.start();
+    }
 }
 
 void Form3::Form_Load() {
@@ -67,6 +78,27 @@ void Form3::Form_Load() {
 void Form3::Command1_Click() {
     openDisplay_();
     close();
+}
+
+void Form3::autoEnterTick() {
+    if (--autoEnterLeft_ > 0) {
+        Command1->setText(QStringLiteral("确定 (%1)").arg(autoEnterLeft_));
+        return;
+    }
+    stopAutoEnter();
+    Command1_Click();
+}
+
+void Form3::stopAutoEnter() {
+    autoEnter_.stop();
+    Command1->setText(QStringLiteral("确定"));
+}
+
+bool Form3::eventFilter(QObject*, QEvent* event) {
+    if (autoEnter_.isActive() &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress))
+        stopAutoEnter();
+    return false;
 }
 
 void Form3::Label8_Click() {

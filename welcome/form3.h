@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -14,7 +15,10 @@ class LinkLabel;
 class Form3 final : public QWidget {
     Q_OBJECT
 public:
-    Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay);
+    // With `autoEnterSeconds` above 0, OK counts down ("确定 (N)") and presses itself; a key
+    // or a click in the window stops the count.
+    Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay,
+          int autoEnterSeconds = 0);
 
     QLabel* Image1;        // banner strip behind everything
     QLabel* Label1;        // title "Lumira"
@@ -23,10 +27,17 @@ public:
     LinkLabel* Label8;     // Help link
     QPushButton* Command1; // OK
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Form_Load();
+    void autoEnterTick();
+    void stopAutoEnter();
     void Command1_Click();
     void Label8_Click();
 
     std::function<void()> openDisplay_;
+    QTimer autoEnter_; // one tick a second while OK counts down
+    int autoEnterLeft_ = 0;
 };

@@ -7,9 +7,12 @@
 #include "display/browser_engine.h"
 #include "display/engine_setup.h"
 #include "display/form1.h"
+#include "display/pointer_hider.h"
+#include "display/window_keeper.h"
 #include "platform/end_signals.h"
 #include "platform/opengl_probe.h"
 #include "platform/runtime_folder.h"
+#include "platform/screen_awake.h"
 #include "platform/single_instance.h"
 #include "platform/window_state.h"
 #include "settings/form2.h"
@@ -56,13 +59,19 @@ private:
 class Program final : public QObject {
 public:
     explicit Program(platform::SingleInstance& instance) {
+        // Section Options is read once, at start: AutoEnter is needed by the welcome window.
+        const QString cfgfn = settingsFile();
+        options_ = readOptions(
+            [&cfgfn](const std::string& key) { return readSetting(cfgfn, "Options", key); },
+            physicalMemoryMiB());
         connect(&endSignals_, &platform::EndSignals::endRequested, this, &Program::end);
         connect(&instance, &platform::SingleInstance::activationRequested, this,
                 &Program::comeForward);
     }
 
     void showWelcome() {
-        auto* form3 = new Form3(screenTwipsPerPixel(), [this] { showDisplay(); });
+        auto* form3 = new Form3(
+            screenTwipsPerPixel(), [this] { showDisplay(); }, options_.autoEnterSeconds);
         form3_ = form3;
         form3->show();
         // The engine's libraries load while the operator reads the welcome window, so OK
@@ -84,17 +93,20 @@ private:
             QCoreApplication::exit(1);
             return;
         }
-        const QString cfgfn = settingsFile();
-        options_ = readOptions(
-            [&cfgfn](const std::string& key) { return readSetting(cfgfn, "Options", key); },
-            physicalMemoryMiB());
         prepareEngineDrawing(parseRenderingOption(options_.rendering));
         const TwipsFactors factors = screenTwipsPerPixel();
+        const WatchLimits limits{options_.loadTimeoutSeconds, options_.hangTimeoutSeconds,
+                                 options_.memoryLimitMiB};
         form1_ = std::make_unique<Form1>(
-            factors, [factors](QWidget* host) { return makeWebBrowser(host, factors); },
+            factors,
+            [factors, limits](QWidget* host) { return makeWebBrowser(host, factors, limits); },
             [this]() -> QWidget& { return settingsWindow(); });
         connect(form1_.get(), &Form1::unloading, this, &Program::end);
         form1_->show();
+        // What keeps the sign showing for months without anyone at the PC.
+        new WindowKeeper(*form1_);
+        new PointerHider(*form1_);
+        new platform::ScreenAwake(form1_.get());
     }
 
     QWidget& settingsWindow() {
@@ -124,7 +136,7 @@ private:
     }
 
     platform::EndSignals endSignals_;
-    Options options_; // read once, at OK
+    Options options_; // section Options, read once at start
     QPointer<Form3> form3_;
     std::unique_ptr<Form1> form1_;
     QPointer<Form2> form2_;

@@ -120,7 +120,8 @@ bool LoopbackHttpServer::tryAnswer(QTcpSocket* socket, const QByteArray& buffer)
         return true;
     }
     requests_.push_back({method.toStdString(), target.toStdString(), clock_.elapsed()});
-    answer(socket, status_, body_, contentType_, method == "HEAD");
+    if (status_ != 0)
+        answer(socket, status_, body_, contentType_, method == "HEAD");
     return true;
 }
 

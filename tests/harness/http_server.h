@@ -27,6 +27,8 @@ public:
 
     quint16 port() const { return port_; }
     QString url(const QString& path = "/") const;
+    // Status 0: the request is recorded and the connection held open without an answer, as a
+    // server that hangs.
     void setResponse(int status, QByteArray body, QByteArray contentType = "text/html");
 
     // Requests in arrival order; /favicon.ico is answered with 404 and not recorded.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <xcb/screensaver.h>
 #include <xcb/xtest.h>
 
 namespace harness {
@@ -470,6 +471,57 @@ void X11Session::activate(xcb_window_t window) {
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<char*>(&event));
     sync();
+}
+
+void X11Session::moveResize(xcb_window_t window, Rect rect) {
+    const uint32_t values[] = {uint32_t(rect.x), uint32_t(rect.y), uint32_t(rect.w),
+                               uint32_t(rect.h)};
+    xcb_configure_window(conn_, window,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+    sync();
+}
+
+void X11Session::minimise(xcb_window_t window) {
+    auto event = clientMessage(window, atom("WM_CHANGE_STATE"), 3); // IconicState
+    xcb_send_event(conn_, 0, root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<char*>(&event));
+    sync();
+}
+
+void X11Session::setNetState(xcb_window_t window, const std::string& state, bool add) {
+    auto event = clientMessage(window, atom("_NET_WM_STATE"), add ? 1 : 0);
+    event.data.data32[1] = atom(state);
+    event.data.data32[3] = 2; // a pager: the user asked for it
+    xcb_send_event(conn_, 0, root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<char*>(&event));
+    sync();
+}
+
+void X11Session::raise(xcb_window_t window) {
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(conn_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    sync();
+}
+
+int X11Session::screenSaverTimeout() {
+    auto reply = replyOf<xcb_get_screen_saver_reply_t>(conn_, xcb_get_screen_saver_reply,
+                                                       xcb_get_screen_saver(conn_));
+    return reply ? reply->timeout : 0;
+}
+
+void X11Session::setScreenSaverTimeout(int seconds) {
+    xcb_set_screen_saver(conn_, int16_t(seconds), 0, XCB_BLANKING_PREFERRED, XCB_EXPOSURES_DEFAULT);
+    sync();
+}
+
+bool X11Session::screenSaverOn() {
+    auto reply = replyOf<xcb_screensaver_query_info_reply_t>(
+        conn_, xcb_screensaver_query_info_reply, xcb_screensaver_query_info(conn_, root()));
+    return reply && reply->state == XCB_SCREENSAVER_STATE_ON;
 }
 
 xcb_window_t X11Session::createPlainWindow(Rect rect, uint32_t rgb, const std::string& title) {

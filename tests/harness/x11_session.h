@@ -61,7 +61,17 @@ public:
     void click(int rootX, int rootY);
 
     void closeWindow(xcb_window_t window); // WM_DELETE_WINDOW, as the title bar's close button
-    void activate(xcb_window_t window);    // _NET_ACTIVE_WINDOW request, as a pager would
+    // What another program can do to a window: move and resize it, minimise it (ICCCM
+    // WM_CHANGE_STATE), add or remove an EWMH state, raise it.
+    void moveResize(xcb_window_t window, Rect rect);
+    void minimise(xcb_window_t window);
+    void setNetState(xcb_window_t window, const std::string& state, bool add);
+    void raise(xcb_window_t window);
+    // The X screen saver: its idle timeout in seconds (0: off) and whether it is on now.
+    int screenSaverTimeout();
+    void setScreenSaverTimeout(int seconds);
+    bool screenSaverOn();
+    void activate(xcb_window_t window); // _NET_ACTIVE_WINDOW request, as a pager would
 
     // An undecorated window of a foreign client at exactly `rect`, filled with `rgb`; returns
     // once it is mapped (and managed, when a window manager runs).

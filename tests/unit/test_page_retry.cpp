@@ -1,6 +1,7 @@
 // The page-error retry's cycle, driven by hand: a failure starts the wait, the wait's end
 // loads the start-up address, Go cancels a pending retry.
 #include "display/page_retry.h"
+#include "display/renderer_health.h"
 #include "tests/fakes/fake_browser.h"
 
 #include <gtest/gtest.h>
@@ -95,4 +96,22 @@ TEST(PageRetry, retryLoadsTheStartAddressEvenAfterTheUserWentElsewhere) {
     cycle.browser.fail();
     cycle.elapse();
     EXPECT_EQ(cycle.browser.shown(), cycle.url);
+}
+
+TEST(RendererHealth, endsARendererSilentForTheHangTimeoutOrTooBigForTheGraceTime) {
+    using Verdict = lumira::RendererHealth::Verdict;
+    lumira::RendererHealth health({30, 15, 100, 10});
+    health.restart(0);
+    EXPECT_EQ(health.check(14, 50), Verdict::Healthy);
+    EXPECT_EQ(health.check(15, 50), Verdict::Hung) << "no answer for 15 s";
+    health.answered(15);
+    EXPECT_EQ(health.check(16, 150), Verdict::Healthy) << "over the limit only just now";
+    EXPECT_EQ(health.check(20, 90), Verdict::Healthy);
+    health.answered(20);
+    EXPECT_EQ(health.check(21, 150), Verdict::Healthy) << "dropping below restarts the grace";
+    health.answered(30);
+    EXPECT_EQ(health.check(30, 150), Verdict::Healthy);
+    EXPECT_EQ(health.check(31, 150), Verdict::TooBig) << "10 s above the limit";
+    health.restart(40);
+    EXPECT_EQ(health.check(41, 150), Verdict::Healthy) << "a new renderer starts afresh";
 }
