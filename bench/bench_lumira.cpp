@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +30,8 @@ struct Options {
     int retrySeconds = 180;
     int launchRuns = 7, paintRuns = 5, repeats = 20;
     bool showOutput = false;
-    std::string only = "abcdefg"; // the figures to measure
+    int animatedRuns = 3, animatedSeconds = 10;
+    std::string only = "abcdefgh"; // the figures to measure
     bool wants(char figure) const { return only.find(figure) != std::string::npos; }
 };
 
@@ -58,7 +60,7 @@ Options parse(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: %s [--program-dir=DIR] [--ref-label=EXE] [--ref-webview=EXE] "
-                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefg] [--show-output]\n",
+                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefgh] [--show-output]\n",
                 argv[0]);
             std::exit(2);
         }
@@ -106,6 +108,169 @@ Row ratioRow(const std::string& figure,
             complete && ratio > 0 && ratio <= limit};
 }
 
+// A sign's typical page: a line of text scrolling by (CSS animation) and a clock, on the page
+// colour, leaving the probe pixel's area plain.
+std::string animatedPage() {
+    return "<!doctype html><html><head><meta charset=\"utf-8\"><title>Animated</title><style>"
+           "html,body{margin:0;height:100%;overflow:hidden;background:#1f8f4a;color:#ff0}"
+           "#clock{position:absolute;top:2px;left:4px;font:bold 20px sans-serif}"
+           "#line{position:absolute;bottom:4px;white-space:nowrap;font:bold 28px sans-serif;"
+           "animation:by 8s linear infinite}"
+           "@keyframes by{from{transform:translateX(100vw)}to{transform:translateX(-100%)}}"
+           "</style></head><body><div id=\"clock\"></div>"
+           "<div id=\"line\">欢迎光临 Lumira LED 显示屏 今日特价 12:00 开始</div><script>"
+           "function t(){document.getElementById('clock').textContent="
+           "new Date().toLocaleTimeString();}t();setInterval(t,1000);</script></body></html>";
+}
+
+Subject lumiraSubject(const harness::ProgramRunner& folder) {
+    return {"lumira",
+            QString::fromStdString(folder.executable()),
+            {},
+            e2e::kWelcome,
+            e2e::kDisplay,
+            [](harness::X11Session& s, xcb_window_t welcome) {
+                const harness::Rect c = s.rootGeometry(welcome);
+                // OK button, twips 3720,1080 975x375 at 15 twips per pixel
+                s.click(c.x + (3720 + 975 / 2) / 15, c.y + (1080 + 375 / 2) / 15);
+            }};
+}
+
+Subject webviewSubject(const Options& options, const QStringList& arguments) {
+    return {"bench_ref_webview",
+            options.refWebview,
+            arguments,
+            "Reference",
+            "ReferencePage",
+            [](harness::X11Session& s, xcb_window_t window) {
+                const harness::Rect c = s.rootGeometry(window);
+                s.click(c.x + c.w / 2, c.y + c.h / 2);
+            }};
+}
+
+// CPU of the program tree plus the X server while an animated page runs, median over runs.
+struct Animated {
+    std::vector<double> cpu;
+    std::vector<double> rssMiB;
+};
+
+Animated runAnimated(harness::X11Session& x, const Subject& subject, pid_t xServer,
+                     const Options& options, bool out) {
+    Animated figures;
+    for (int run = 0; run < options.animatedRuns; ++run) {
+        if (const auto f =
+                idleFigures(x, subject, kPageColour, xServer, options.animatedSeconds, out)) {
+            figures.cpu.push_back(f->treeCpuPercent + f->xCpuPercent);
+            figures.rssMiB.push_back(double(f->rssKb) / 1024);
+        }
+    }
+    return figures;
+}
+
+// Chromium showing the page as an application window at the sign's rectangle, when installed.
+std::optional<Subject> chromiumSubject(const QString& pageUrl, int width, int height,
+                                       const QString& profile) {
+    const QString chromium = QStringLiteral("/usr/bin/chromium");
+    if (!QFileInfo(chromium).isExecutable())
+        return std::nullopt;
+    QStringList arguments{QStringLiteral("--app=") + pageUrl,
+                          QStringLiteral("--window-position=100,100"),
+                          QStringLiteral("--window-size=%1,%2").arg(width).arg(height),
+                          QStringLiteral("--user-data-dir=") + profile,
+                          QStringLiteral("--no-first-run"),
+                          QStringLiteral("--no-default-browser-check"),
+                          QStringLiteral("--disable-background-networking"),
+                          QStringLiteral("--disable-component-update"),
+                          QStringLiteral("--disable-sync")};
+    if (geteuid() == 0)
+        arguments << QStringLiteral("--no-sandbox");
+    return Subject{"chromium", chromium,   arguments,
+                   "Animated", "Animated", [](harness::X11Session&, xcb_window_t) {}};
+}
+
+// Figure h: an animated page at two sizes, as the program draws it now, as it drew before
+// (Rendering=gpu), in a bare QWebEngineView window and in Chromium's application mode; then
+// the footprint and OK -> first paint, now against before.
+std::vector<Row> animatedFigures(harness::X11Session& x, harness::ProgramRunner& folder,
+                                 const Options& options, bool out) {
+    std::vector<Row> rows;
+    const pid_t xServer =
+        harness::findXServer(qEnvironmentVariable("DISPLAY").toStdString()).value_or(0);
+    folder.writeFile("start.htm", animatedPage());
+    const QString pageUrl =
+        QUrl::fromLocalFile(QString::fromStdString(folder.folder() + "/start.htm")).toString();
+    const Subject lumira = lumiraSubject(folder);
+    const auto useIni = [&](int width, int height, bool gpu) {
+        folder.writeIni("[Main]\r\nwWidth=" + std::to_string(width) +
+                        "\r\nwHeight=" + std::to_string(height) + "\r\n" +
+                        (gpu ? "[Options]\r\nRendering=gpu\r\n" : ""));
+    };
+    const auto cpuText = [](const Animated& a) {
+        return a.cpu.empty() ? std::string("no page") : fixed(median(a.cpu), 1) + " %";
+    };
+    Animated before320, now320;
+    for (auto [width, height] : {std::pair{320, 240}, {960, 540}}) {
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        progress(("h: animated page " + size).c_str());
+        useIni(width, height, false);
+        const Animated now = runAnimated(x, lumira, xServer, options, out);
+        useIni(width, height, true);
+        const Animated before = runAnimated(x, lumira, xServer, options, out);
+        const Animated bare =
+            runAnimated(x, webviewSubject(options, {pageUrl, QString::fromStdString(size)}),
+                        xServer, options, out);
+        QTemporaryDir profile;
+        const auto chromium = chromiumSubject(pageUrl, width, height, profile.path());
+        const Animated app =
+            chromium ? runAnimated(x, *chromium, xServer, options, out) : Animated{};
+        if (width == 320) {
+            before320 = before;
+            now320 = now;
+        }
+        const std::string what = "h animated " + size + ", CPU tree + X (% core, " +
+                                 std::to_string(options.animatedSeconds) + " s, median of " +
+                                 std::to_string(options.animatedRuns) + ")";
+        const double ratioBare = bare.cpu.empty() || now.cpu.empty()
+                                     ? 0
+                                     : median(now.cpu) / std::max(0.01, median(bare.cpu));
+        rows.push_back({what + " vs bare QWebEngineView", cpuText(now), cpuText(bare),
+                        fixed(ratioBare, 2) + "x", "<= 0.25x ref",
+                        ratioBare > 0 && ratioBare <= 0.25});
+        rows.push_back({what + " vs drawn as before (gpu)", cpuText(now), cpuText(before),
+                        before.cpu.empty() || now.cpu.empty()
+                            ? "-"
+                            : fixed(median(now.cpu) / std::max(0.01, median(before.cpu)), 2) + "x",
+                        "-", false, true});
+        if (chromium) {
+            const double ratio = app.cpu.empty() || now.cpu.empty()
+                                     ? 0
+                                     : median(now.cpu) / std::max(0.01, median(app.cpu));
+            rows.push_back({what + " vs Chromium --app", cpuText(now), cpuText(app),
+                            fixed(ratio, 2) + "x", "<= 2x ref", ratio > 0 && ratio <= 2});
+        } else {
+            rows.push_back({what + " vs Chromium --app", cpuText(now), "not installed", "-", "-",
+                            false, true});
+        }
+    }
+    if (!now320.rssMiB.empty() && !before320.rssMiB.empty()) {
+        const double ratio = median(now320.rssMiB) / median(before320.rssMiB);
+        rows.push_back({"h footprint RSS 320x240 (MiB), now vs before",
+                        fixed(median(now320.rssMiB)), fixed(median(before320.rssMiB)),
+                        fixed(ratio, 3) + "x", "<= 1.0x before", ratio <= 1.0});
+    }
+    progress("h: OK -> first paint, now vs before");
+    useIni(320, 240, false);
+    folder.writeFile("start.htm", e2e::solidPage(kPageColour));
+    const auto paint = interleaved(options.paintRuns, [&](bool now) {
+        useIni(320, 240, !now);
+        return clickToPaint(x, lumira, kPageColour, out);
+    });
+    rows.push_back(
+        ratioRow("h OK -> page painted (ms), now vs before", paint, options.paintRuns, 1.0));
+    folder.removeFile("lumira.ini");
+    return rows;
+}
+
 Row aloneRow(const std::string& figure, const std::vector<double>& ms, int runs, double limit) {
     return {figure,
             timesText(ms, runs),
@@ -126,27 +291,10 @@ int main(int argc, char** argv) {
     const QString pageUrl =
         QUrl::fromLocalFile(QString::fromStdString(folder.folder() + "/start.htm")).toString();
 
-    const Subject lumira{"lumira",
-                         QString::fromStdString(folder.executable()),
-                         {},
-                         e2e::kWelcome,
-                         e2e::kDisplay,
-                         [](harness::X11Session& s, xcb_window_t welcome) {
-                             const harness::Rect c = s.rootGeometry(welcome);
-                             // OK button, twips 3720,1080 975x375 at 15 twips per pixel
-                             s.click(c.x + (3720 + 975 / 2) / 15, c.y + (1080 + 375 / 2) / 15);
-                         }};
+    const Subject lumira = lumiraSubject(folder);
     const Subject label{"bench_ref_label", options.refLabel, {},
                         "Reference",       "ReferencePage",  nullptr};
-    const Subject webview{"bench_ref_webview",
-                          options.refWebview,
-                          {pageUrl},
-                          "Reference",
-                          "ReferencePage",
-                          [](harness::X11Session& s, xcb_window_t window) {
-                              const harness::Rect c = s.rootGeometry(window);
-                              s.click(c.x + c.w / 2, c.y + c.h / 2);
-                          }};
+    const Subject webview = webviewSubject(options, {pageUrl});
     const bool out = options.showOutput;
     std::vector<Row> rows;
 
@@ -243,6 +391,13 @@ int main(int argc, char** argv) {
         } else {
             rows.push_back({figure, "display window not shown", "-", "-", "-", false});
         }
+    }
+
+    if (options.wants('h')) {
+        const auto add = [&](const std::vector<Row>& more) {
+            rows.insert(rows.end(), more.begin(), more.end());
+        };
+        add(animatedFigures(x, folder, options, out));
     }
 
     std::printf("Lumira benchmark on DISPLAY=%s; times in ms as median / worst; runs: a %d, b %d "

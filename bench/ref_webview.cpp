@@ -1,5 +1,6 @@
-// The smallest Qt program that opens a page the way the sign's program does: a button whose
-// click opens a frameless browser window at (100,100), 320x240, showing the page in argv[1].
+// The smallest Qt program that opens a page the way the sign's program did before it chose
+// its drawing path: a button whose click opens a frameless browser window at (100,100),
+// 320x240 or the size in argv[2] ("960x540"), showing the page in argv[1].
 #include <QApplication>
 #include <QPushButton>
 #include <QUrl>
@@ -18,10 +19,16 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fputs("usage: bench_ref_webview <page URL or file>\n", stderr);
+        std::fputs("usage: bench_ref_webview <page URL or file> [WIDTHxHEIGHT]\n", stderr);
         return 2;
     }
     const QUrl url = QUrl::fromUserInput(QString::fromLocal8Bit(argv[1]));
+    QSize size(320, 240);
+    if (argc > 2) {
+        const QStringList parts = QString::fromLocal8Bit(argv[2]).split('x');
+        if (parts.size() == 2)
+            size = QSize(parts[0].toInt(), parts[1].toInt());
+    }
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("Reference"));
@@ -39,7 +46,7 @@ int main(int argc, char** argv) {
         page = std::make_unique<QWebEngineView>();
         page->setWindowFlags(Qt::FramelessWindowHint);
         page->setWindowTitle(QStringLiteral("ReferencePage"));
-        page->setGeometry(100, 100, 320, 240);
+        page->setGeometry(QRect(QPoint(100, 100), size));
         page->load(url);
         page->show();
     });
