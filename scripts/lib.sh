@@ -13,6 +13,7 @@ LUMIRA_PACKAGES=(
     libgtest-dev libgmock-dev
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     locales-all # a decimal-comma locale, to test that the number rule ignores it
+    dpkg-dev lintian desktop-file-utils appstream # the package and its checks
 )
 
 ensure_packages() {

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks the Debian package as a distribution would: what it installs and nothing from the
+# build or test trees, a Depends that brings the browser engine, lintian without errors, and
+# a menu entry, autostart entry and AppStream metadata that their validators accept.
+# Usage: tests/package/check_package.sh build/lumira_<version>_<arch>.deb
+set -uo pipefail
+deb="$1"
+passed=0
+failed=0
+check() { # description, command...
+    local what="$1"
+    shift
+    if output=$("$@" 2>&1); then
+        passed=$((passed + 1))
+        echo "ok: $what"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $what"
+        echo "$output" | sed 's/^/    /'
+    fi
+}
+
+files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
+for path in /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so /usr/lib/lumira/start.htm \
+    "/usr/lib/lumira/Lumira帮助.txt" /usr/bin/lumira /usr/share/applications/org.lumira.Lumira.desktop \
+    /usr/share/icons/hicolor/48x48/apps/lumira.png /usr/share/icons/hicolor/256x256/apps/lumira.png \
+    /usr/share/metainfo/org.lumira.Lumira.metainfo.xml /usr/share/lumira/lumira.desktop \
+    /usr/share/doc/lumira/copyright; do
+    check "installs $path" grep -qxF "$path" <<<"$files"
+done
+check "nothing from the build or test trees" bash -c "! grep -E 'test|bench|CMake|harness|\.a$' <<<'$files'"
+check "the launcher leads to the program folder" \
+    bash -c "dpkg-deb -c '$deb' | grep -q './usr/bin/lumira -> ../lib/lumira/lumira'"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+check "Depends names the engine's library" grep -q 'libqt6webenginecore6' <<<"$depends"
+check "lintian reports no errors" lintian --fail-on error --no-tag-display-limit "$deb"
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+check "desktop-file-validate: menu entry" \
+    desktop-file-validate "$root/usr/share/applications/org.lumira.Lumira.desktop"
+check "desktop-file-validate: autostart entry" \
+    desktop-file-validate "$root/usr/share/lumira/lumira.desktop"
+check "appstreamcli validate" \
+    appstreamcli validate --no-net "$root/usr/share/metainfo/org.lumira.Lumira.metainfo.xml"
+
+echo "package: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
