@@ -30,8 +30,8 @@ struct Options {
     int retrySeconds = 180;
     int launchRuns = 7, paintRuns = 5, repeats = 20;
     bool showOutput = false;
-    int animatedRuns = 3, animatedSeconds = 10;
-    std::string only = "abcdefgh"; // the figures to measure
+    int animatedRuns = 3, animatedSeconds = 10, memoryCycles = 20;
+    std::string only = "abcdefghi"; // the figures to measure
     bool wants(char figure) const { return only.find(figure) != std::string::npos; }
 };
 
@@ -60,7 +60,7 @@ Options parse(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: %s [--program-dir=DIR] [--ref-label=EXE] [--ref-webview=EXE] "
-                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefgh] [--show-output]\n",
+                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefghi] [--show-output]\n",
                 argv[0]);
             std::exit(2);
         }
@@ -398,6 +398,30 @@ int main(int argc, char** argv) {
             rows.insert(rows.end(), more.begin(), more.end());
         };
         add(animatedFigures(x, folder, options, out));
+    }
+
+    if (options.wants('i')) {
+        progress("i: program memory over renderer restarts of a page that eats memory");
+        folder.writeFile("start.htm",
+                         e2e::solidPage(kPageColour, "var kept=[];setInterval(function(){"
+                                                     "kept.push(new Array(1000000).fill("
+                                                     "Math.random()));},100);"));
+        folder.writeIni("[Options]\r\nMemoryLimit=64\r\n");
+        const auto memory = cycleMemory(x, lumira, options.memoryCycles, out);
+        folder.removeFile("lumira.ini");
+        folder.writeFile("start.htm", e2e::solidPage(kPageColour));
+        const std::string figure = "i program RSS over renderer restarts (MemoryLimit=64)";
+        if (memory && memory->cycles > 1) {
+            const double ratio = double(memory->afterLastKb) / double(memory->afterFirstKb);
+            rows.push_back({figure,
+                            fixed(double(memory->afterFirstKb) / 1024) + " -> " +
+                                fixed(double(memory->afterLastKb) / 1024) + " MiB over " +
+                                std::to_string(memory->cycles) + " cycles, " +
+                                fixed(memory->seconds, 0) + " s",
+                            "-", fixed(ratio, 3) + "x", "<= 1.05x after the first", ratio <= 1.05});
+        } else {
+            rows.push_back({figure, "no restarts seen", "-", "-", "-", false});
+        }
     }
 
     std::printf("Lumira benchmark on DISPLAY=%s; times in ms as median / worst; runs: a %d, b %d "

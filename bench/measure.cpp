@@ -235,4 +235,38 @@ std::optional<RetryMemory> retryMemory(harness::X11Session& x, const Subject& lu
     return figures;
 }
 
+std::optional<CycleMemory> cycleMemory(harness::X11Session& x, const Subject& lumira, int cycles,
+                                       bool output) {
+    Child child(lumira, output);
+    if (!showPage(x, child, lumira, std::nullopt)) {
+        stopAndWaitGone(x, child, lumira);
+        return std::nullopt;
+    }
+    CycleMemory figures;
+    const auto start = Clock::now();
+    std::vector<pid_t> seen;
+    const auto renderer = [&]() -> pid_t {
+        const auto found = harness::rendererProcesses(child.pid());
+        return found.empty() ? 0 : found.back();
+    };
+    // A cycle ends when a new renderer has taken over from an ended one.
+    while (figures.cycles < cycles && Clock::now() - start < std::chrono::seconds(40 * cycles)) {
+        std::this_thread::sleep_for(250ms);
+        const pid_t now = renderer();
+        if (now == 0 || std::find(seen.begin(), seen.end(), now) != seen.end())
+            continue;
+        if (!seen.empty()) {
+            ++figures.cycles;
+            const long long kb = harness::sumRssKb({child.pid()});
+            if (figures.cycles == 1)
+                figures.afterFirstKb = kb;
+            figures.afterLastKb = kb;
+        }
+        seen.push_back(now);
+    }
+    figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    stopAndWaitGone(x, child, lumira);
+    return figures;
+}
+
 } // namespace bench

@@ -85,4 +85,14 @@ struct RetryMemory {
 std::optional<RetryMemory> retryMemory(harness::X11Session& x, const Subject& lumira, int seconds,
                                        bool output);
 
+struct CycleMemory {
+    long long afterFirstKb = 0, afterLastKb = 0; // RSS of the program's own process
+    int cycles = 0;
+    double seconds = 0;
+};
+// Opens the display window on a page that eats memory (lumira.ini sets a small MemoryLimit)
+// and follows the program's own RSS over `cycles` renderer restarts.
+std::optional<CycleMemory> cycleMemory(harness::X11Session& x, const Subject& lumira, int cycles,
+                                       bool output);
+
 } // namespace bench

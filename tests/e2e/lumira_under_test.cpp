@@ -40,6 +40,12 @@ xcb_window_t LumiraUnderTest::openDisplay(const QStringList& extraEnv) {
     return pressOk(launch(extraEnv));
 }
 
+xcb_window_t LumiraUnderTest::showSolidPage(uint32_t rgb) {
+    program.writeFile("start.htm", solidPage(rgb));
+    const xcb_window_t display = openDisplay();
+    return waitForPixel(200, 200, rgb) ? display : xcb_window_t(XCB_NONE);
+}
+
 void LumiraUnderTest::clickTwips(xcb_window_t window, int left, int top, int width, int height,
                                  float twipsPerPixel) {
     const harness::Rect client = x.rootGeometry(window);

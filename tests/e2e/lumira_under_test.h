@@ -34,6 +34,9 @@ public:
     xcb_window_t pressOk(xcb_window_t welcome, float twipsPerPixel = 15.0f);
     // launch() and pressOk() together.
     xcb_window_t openDisplay(const QStringList& extraEnv = {});
+    // A start page of one colour, the display window opened, and the page painted at (200,200);
+    // XCB_NONE when the page never painted.
+    xcb_window_t showSolidPage(uint32_t rgb);
 
     // Clicks a control of a window whose layout is given in twips (its centre).
     void clickTwips(xcb_window_t window, int left, int top, int width, int height,

@@ -86,9 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DisplayWindow, staysAboveOrdinaryWindowsWithoutTaskbarButton) {
     LumiraUnderTest lumira;
-    lumira.program.writeFile("start.htm", solidPage(kGreen));
-    const xcb_window_t display = lumira.openDisplay();
-    ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
+    const xcb_window_t display = lumira.showSolidPage(kGreen);
+    ASSERT_NE(display, xcb_window_t(XCB_NONE)) << "page never painted";
     EXPECT_TRUE(lumira.hasState(display, "_NET_WM_STATE_ABOVE"));
     EXPECT_TRUE(lumira.hasState(display, "_NET_WM_STATE_SKIP_TASKBAR"));
 
@@ -102,9 +101,8 @@ TEST(DisplayWindow, staysAboveOrdinaryWindowsWithoutTaskbarButton) {
 
 TEST(DisplayWindow, closeAsksFirstNoKeepsThePageYesEndsTheProgram) {
     LumiraUnderTest lumira;
-    lumira.program.writeFile("start.htm", solidPage(kGreen));
-    const xcb_window_t display = lumira.openDisplay();
-    ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
+    const xcb_window_t display = lumira.showSolidPage(kGreen);
+    ASSERT_NE(display, xcb_window_t(XCB_NONE)) << "page never painted";
     auto& x = lumira.x;
 
     const auto prompt = [&] {

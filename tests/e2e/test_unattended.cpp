@@ -60,12 +60,16 @@ TEST(Unattended, aPageThatEatsMemoryIsReloadedAndTheProgramStaysFlat) {
     lumira.openDisplay();
     const auto cycles = [&] { return server.requests().size(); };
     ASSERT_TRUE(harness::waitUntil([&] { return cycles() >= 2; }, 30s)) << "never reloaded";
-    const long long afterFirst = ownRssKb(lumira.program.pid());
+    [[maybe_unused]] const long long afterFirst = ownRssKb(lumira.program.pid());
     ASSERT_TRUE(harness::waitUntil([&] { return cycles() >= 4; }, 60s));
     EXPECT_TRUE(lumira.waitForPixel(200, 200, kGreen));
-    const long long afterThird = ownRssKb(lumira.program.pid());
+    [[maybe_unused]] const long long afterThird = ownRssKb(lumira.program.pid());
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer freed memory waits in its quarantine, so only a plain build shows
+    // whether the program's own memory stays flat.
     EXPECT_LE(double(afterThird), double(afterFirst) * 1.05)
         << afterFirst << " kB after the first cycle, " << afterThird << " after the third";
+#endif
 }
 
 TEST(Unattended, theScreenSaverWaitsWhileTheSignShows) {
@@ -85,9 +89,8 @@ TEST(Unattended, theScreenSaverWaitsWhileTheSignShows) {
 
 TEST(Unattended, theWindowKeepsItsPlaceAndStateWhateverOthersDo) {
     LumiraUnderTest lumira;
-    lumira.program.writeFile("start.htm", solidPage(kGreen));
-    const xcb_window_t display = lumira.openDisplay();
-    ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
+    const xcb_window_t display = lumira.showSolidPage(kGreen);
+    ASSERT_NE(display, xcb_window_t(XCB_NONE)) << "page never painted";
     auto& x = lumira.x;
     const Rect placed{100, 100, 321, 241};
     const auto back = [&](const char* after) {
@@ -109,6 +112,8 @@ TEST(Unattended, theWindowKeepsItsPlaceAndStateWhateverOthersDo) {
     back("losing the above state");
 
     QProcess windowManager;
+    windowManager.setStandardOutputFile(QProcess::nullDevice());
+    windowManager.setStandardErrorFile(QProcess::nullDevice());
     windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--replace")});
     ASSERT_TRUE(windowManager.waitForStarted());
     harness::pumpEventsFor(1s); // the new window manager takes the windows over
@@ -121,9 +126,15 @@ TEST(Unattended, theWindowKeepsItsPlaceAndStateWhateverOthersDo) {
     EXPECT_TRUE(harness::waitUntil([&] { return x.pixel(200, 200) == kGreen; }, 1500ms))
         << "the other window still covers the sign";
     x.destroyWindow(other);
-    windowManager.terminate();
-    windowManager.waitForFinished();
-    QProcess::startDetached(QStringLiteral("openbox"), {QStringLiteral("--replace")});
+    // The display keeps a window manager for the tests after this one, one that holds none of
+    // this test's output open.
+    QProcess next;
+    next.setProgram(QStringLiteral("openbox"));
+    next.setArguments({QStringLiteral("--replace")});
+    next.setStandardOutputFile(QProcess::nullDevice());
+    next.setStandardErrorFile(QProcess::nullDevice());
+    next.startDetached();
+    windowManager.waitForFinished(5000);
     harness::pumpEventsFor(500ms);
 }
 
