@@ -2,13 +2,32 @@
 
 namespace lumira {
 
-void RendererHealth::restart(double now) {
-    lastAnswer_ = now;
+namespace {
+constexpr double kIdlePingSeconds = 10;
+} // namespace
+
+void RendererHealth::restart(double) {
+    lastPing_ = -1e9;
+    pendingSince_ = -1;
     overLimitSince_ = -1;
 }
 
+bool RendererHealth::shouldPing(double now, bool busy) const {
+    return pendingSince_ < 0 && (busy || now - lastPing_ >= kIdlePingSeconds);
+}
+
+void RendererHealth::pinged(double now, double busySince) {
+    lastPing_ = now;
+    if (pendingSince_ < 0)
+        pendingSince_ = busySince;
+}
+
+void RendererHealth::answered() {
+    pendingSince_ = -1;
+}
+
 RendererHealth::Verdict RendererHealth::check(double now, double residentMiB) {
-    if (now - lastAnswer_ >= limits_.hangTimeoutSeconds)
+    if (pendingSince_ >= 0 && now - pendingSince_ >= limits_.hangTimeoutSeconds)
         return Verdict::Hung;
     if (residentMiB <= limits_.memoryLimitMiB) {
         overLimitSince_ = -1;

@@ -11,24 +11,32 @@ struct WatchLimits {
 };
 
 // Decides, at each check (about once a second), whether the page's renderer has to be ended:
-// it has answered nothing for the hang timeout, or its resident memory has stayed above the
-// limit for the grace time. Times are seconds on a monotonic clock.
+// a ping (a trivial script) has waited for its answer for the hang timeout, or the renderer's
+// resident memory has stayed above the limit for the grace time. A renderer is pinged when it
+// is busy, the way a script in an endless loop keeps it, and otherwise only every ten
+// seconds, so an idle sign costs next to nothing. Times are seconds on a monotonic clock.
 class RendererHealth {
 public:
     enum class Verdict { Healthy, Hung, TooBig };
 
     explicit RendererHealth(WatchLimits limits) : limits_(limits) {}
 
-    // A new renderer, or a new page in it: both clocks start again at `now`.
+    // A new renderer, or a new page in it: nothing is pending, the clocks start again and the
+    // next check pings.
     void restart(double now);
-    // The renderer answered a ping.
-    void answered(double now) { lastAnswer_ = now; }
+    // Whether to send a ping now; `busy`: the renderer kept a core busy since the last check.
+    bool shouldPing(double now, bool busy) const;
+    // A ping was sent at `now`; the renderer has not been seen free since `busySince` (the
+    // previous check, or the page's start), which is when its silence is counted from.
+    void pinged(double now, double busySince);
+    void answered();
     // One check with the renderer's resident memory in MiB.
     Verdict check(double now, double residentMiB);
 
 private:
     WatchLimits limits_;
-    double lastAnswer_ = 0;
+    double lastPing_ = -1e9;
+    double pendingSince_ = -1;   // -1: no ping waits for its answer
     double overLimitSince_ = -1; // -1: at or under the limit
 };
 

@@ -9,9 +9,10 @@
 namespace lumira {
 
 namespace {
-constexpr int kTickMs = 1000;
-constexpr int kSettleMs = 100;   // lets a burst of changes from the window manager finish
-constexpr int kForgetMs = 60000; // covering windows not seen for a minute are forgotten
+constexpr int kTickMs = 10000;    // a safety net: the window system's events do the work
+constexpr int kRaiseGapMs = 1000; // at most one raise a second over the same window
+constexpr int kSettleMs = 100;    // lets a burst of changes from the window manager finish
+constexpr int kForgetMs = 60000;  // covering windows not seen for a minute are forgotten
 } // namespace
 
 WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display) {
@@ -22,8 +23,9 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
     connect(&tick_, &QTimer::timeout, this, &WindowKeeper::check);
     connect(&soon_, &QTimer::timeout, this, &WindowKeeper::check);
     display.installEventFilter(this);
-    connect(new platform::WindowEvents(display), &platform::WindowEvents::changed, &soon_,
-            qOverload<>(&QTimer::start));
+    auto* events = new platform::WindowEvents(display);
+    connect(events, &platform::WindowEvents::changed, &soon_, qOverload<>(&QTimer::start));
+    connect(events, &platform::WindowEvents::othersChanged, &soon_, qOverload<>(&QTimer::start));
     tick_.start();
 }
 
@@ -54,7 +56,7 @@ void WindowKeeper::check() {
     // At most once a second, so a window manager that will not take the rectangle is not
     // asked again and again.
     const qint64 now = clock_.elapsed();
-    if (facts->client != display_.placedGeometry() && now - lastPlaced_ >= kTickMs) {
+    if (facts->client != display_.placedGeometry() && now - lastPlaced_ >= kRaiseGapMs) {
         lastPlaced_ = now;
         platform::requestGeometry(display_, display_.placedGeometry());
     }
@@ -73,8 +75,11 @@ void WindowKeeper::uncover() {
     bool raise = false;
     for (const platform::StackedWindow& other : platform::coveringWindows(display_)) {
         const auto last = raisedOver_.constFind(other.id);
-        if (last != raisedOver_.constEnd() && now - *last < kTickMs)
+        if (last != raisedOver_.constEnd() && now - *last < kRaiseGapMs) {
+            // Look again once it is allowed.
+            QTimer::singleShot(int(kRaiseGapMs - (now - *last)), this, &WindowKeeper::check);
             continue;
+        }
         raisedOver_.insert(other.id, now);
         raise = true;
     }

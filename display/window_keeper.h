@@ -13,7 +13,8 @@ namespace lumira {
 // manager restart or a screen change does to it: back to its rectangle, mapped, not
 // minimised, above and off the taskbar within a second; and raised again over a window of
 // another program that covers it, at most once a second per such window, but never over the
-// program's own settings window or exit prompt.
+// program's own settings window or exit prompt. It acts on the window system's events, so an
+// undisturbed sign costs nothing.
 class WindowKeeper final : public QObject {
     Q_OBJECT
 public:

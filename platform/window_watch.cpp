@@ -136,8 +136,17 @@ std::vector<StackedWindow> coveringWindows(QWidget& window) {
 namespace lumira::platform {
 
 WindowEvents::WindowEvents(QWidget& window) : QObject(&window), window_(window) {
-    if (hasX11())
-        QCoreApplication::instance()->installNativeEventFilter(this);
+    xcb_connection_t* c = x11Connection();
+    if (!hasX11() || !c)
+        return;
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    // Added to what Qt already listens to on the root window, never in place of it.
+    auto attributes =
+        owned(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, x11Root()), nullptr));
+    const uint32_t mask =
+        (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, x11Root(), XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c);
 }
 
 WindowEvents::~WindowEvents() {
@@ -150,10 +159,18 @@ bool WindowEvents::nativeEventFilter(const QByteArray& eventType, void* message,
         return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     const auto ours = xcb_window_t(window_.winId());
+    const xcb_window_t root = x11Root();
     bool about = false;
+    bool others = false;
     switch (event->response_type & 0x7f) {
-    case XCB_CONFIGURE_NOTIFY:
-        about = reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window == ours;
+    case XCB_CONFIGURE_NOTIFY: {
+        const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        about = configure->window == ours;
+        others = configure->event == root;
+        break;
+    }
+    case XCB_MAP_NOTIFY:
+        others = reinterpret_cast<const xcb_map_notify_event_t*>(event)->event == root;
         break;
     case XCB_UNMAP_NOTIFY:
         about = reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window == ours;
@@ -171,6 +188,8 @@ bool WindowEvents::nativeEventFilter(const QByteArray& eventType, void* message,
     }
     if (about)
         emit changed();
+    if (others)
+        emit othersChanged();
     return false;
 }
 

@@ -48,7 +48,8 @@ std::vector<StackedWindow> coveringWindows(QWidget& window);
 namespace lumira::platform {
 
 // Tells at once when the window system moves, resizes, unmaps or reparents a window, or
-// changes its _NET_WM_STATE, whoever asked for it.
+// changes its _NET_WM_STATE, whoever asked for it; and when any top-level window is mapped,
+// moved or restacked (the root's substructure), which may leave it covered.
 class WindowEvents final : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
@@ -59,6 +60,7 @@ public:
 
 signals:
     void changed();
+    void othersChanged();
 
 private:
     QWidget& window_;

@@ -4,12 +4,23 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 constexpr int kCheckMs = 1000;
 
 double seconds(const QElapsedTimer& clock) {
     return double(clock.elapsed()) / 1000.0;
+}
+
+// CPU time a process has used, in clock ticks; 0 when it cannot be read.
+long long cpuTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
 }
 
 // Resident memory of a process in MiB, 0 when it cannot be read.
@@ -28,6 +39,7 @@ double residentMiB(qint64 pid) {
 PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
     : QObject(page), page_(page), health_(limits) {
     clock_.start();
+    ticksPerCheck_ = ::sysconf(_SC_CLK_TCK) * kCheckMs / 1000;
     loadTimer_.setSingleShot(true);
     loadTimer_.setInterval(limits.loadTimeoutSeconds * 1000);
     checkTimer_.setInterval(kCheckMs);
@@ -48,7 +60,8 @@ PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
 
 void PageWatch::loadStarted() {
     loadTimer_.start();
-    health_.restart(seconds(clock_));
+    lastCheck_ = seconds(clock_);
+    health_.restart(lastCheck_);
     checkTimer_.start();
 }
 
@@ -66,9 +79,18 @@ void PageWatch::checkRenderer() {
     if (pid <= 0)
         return;
     const double now = seconds(clock_);
-    // The answer comes back on this thread once the renderer's main thread is free.
-    page_->runJavaScript(QStringLiteral("0"),
-                         [this](const QVariant&) { health_.answered(seconds(clock_)); });
+    const long long ticks = cpuTicks(pid);
+    // Busy: more than half a core since the last check.
+    const bool busy = pid == lastPid_ && (ticks - lastTicks_) * 2 > ticksPerCheck_;
+    lastPid_ = pid;
+    lastTicks_ = ticks;
+    const double previousCheck = lastCheck_;
+    lastCheck_ = now;
+    if (health_.shouldPing(now, busy)) {
+        health_.pinged(now, previousCheck);
+        // The answer comes back on this thread once the renderer's main thread is free.
+        page_->runJavaScript(QStringLiteral("0"), [this](const QVariant&) { health_.answered(); });
+    }
     if (health_.check(now, residentMiB(pid)) == lumira::RendererHealth::Verdict::Healthy)
         return;
     checkTimer_.stop();

@@ -32,4 +32,8 @@ private:
     QTimer loadTimer_;
     QTimer checkTimer_; // once a second while a renderer runs
     QElapsedTimer clock_;
+    double lastCheck_ = 0;    // seconds on clock_
+    qint64 lastPid_ = 0;      // the renderer at the last check
+    long long lastTicks_ = 0; // its CPU time then
+    long long ticksPerCheck_ = 100;
 };

@@ -1,12 +1,12 @@
 // The display window as the sign sees it: where the page lands, what stays above it, and how
 // the program ends.
 #include "tests/e2e/lumira_under_test.h"
-
 #include "tests/table_case.h"
+
 #include <QProcess>
 #include <csignal>
-
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace e2e;
 using harness::Rect;
@@ -50,8 +50,12 @@ TEST(DisplayWindow, withoutFilePageCoversDefaultRectangleAndNoFileIsCreated) {
     EXPECT_EQ(lumira.x.rootGeometry(display), (Rect{100, 100, 321, 241}));
     EXPECT_FALSE(lumira.program.iniExists());
     // Xvfb offers OpenGL only through a software rasteriser.
-    EXPECT_NE(lumira.program.output().find("lumira: pages are drawn in software"),
-              std::string::npos);
+    const std::string output = lumira.program.output();
+    EXPECT_NE(output.find("lumira: pages are drawn in software"), std::string::npos);
+    // A quiet start: no engine banner, no runtime-folder warning, only the program's lines.
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.starts_with("lumira: ")) << "printed: " << line;
 }
 
 class Placement : public testing::TestWithParam<PlacementCase> {};

@@ -1,12 +1,11 @@
 #include "common/ini_sm.h"
 #include "common/safe_file.h"
 #include "common/text_encoding.h"
-
 #include "tests/table_case.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <ostream>

@@ -1,8 +1,7 @@
 #include "common/number_rule.h"
-
 #include "tests/table_case.h"
-#include <clocale>
 
+#include <clocale>
 #include <gtest/gtest.h>
 #include <optional>
 #include <ostream>

@@ -98,20 +98,27 @@ TEST(PageRetry, retryLoadsTheStartAddressEvenAfterTheUserWentElsewhere) {
     EXPECT_EQ(cycle.browser.shown(), cycle.url);
 }
 
-TEST(RendererHealth, endsARendererSilentForTheHangTimeoutOrTooBigForTheGraceTime) {
+TEST(RendererHealth, endsARendererWhosePingWaitsForTheHangTimeoutOrTooBigForTheGraceTime) {
     using Verdict = lumira::RendererHealth::Verdict;
     lumira::RendererHealth health({30, 15, 100, 10});
     health.restart(0);
-    EXPECT_EQ(health.check(14, 50), Verdict::Healthy);
-    EXPECT_EQ(health.check(15, 50), Verdict::Hung) << "no answer for 15 s";
-    health.answered(15);
-    EXPECT_EQ(health.check(16, 150), Verdict::Healthy) << "over the limit only just now";
-    EXPECT_EQ(health.check(20, 90), Verdict::Healthy);
-    health.answered(20);
-    EXPECT_EQ(health.check(21, 150), Verdict::Healthy) << "dropping below restarts the grace";
-    health.answered(30);
-    EXPECT_EQ(health.check(30, 150), Verdict::Healthy);
-    EXPECT_EQ(health.check(31, 150), Verdict::TooBig) << "10 s above the limit";
-    health.restart(40);
-    EXPECT_EQ(health.check(41, 150), Verdict::Healthy) << "a new renderer starts afresh";
+    EXPECT_TRUE(health.shouldPing(1, false)) << "the first check of a page pings";
+    health.pinged(1, 0);
+    health.answered();
+    EXPECT_FALSE(health.shouldPing(5, false)) << "an idle renderer is pinged every 10 s only";
+    EXPECT_TRUE(health.shouldPing(11, false));
+    EXPECT_TRUE(health.shouldPing(6, true)) << "a busy one at once";
+    health.pinged(6, 5);
+    EXPECT_FALSE(health.shouldPing(7, true)) << "one ping waits at a time";
+    EXPECT_EQ(health.check(19, 50), Verdict::Healthy);
+    EXPECT_EQ(health.check(20, 50), Verdict::Hung) << "silent since the check before the ping";
+    health.answered();
+    EXPECT_EQ(health.check(40, 50), Verdict::Healthy) << "no ping waits: nothing to judge";
+
+    EXPECT_EQ(health.check(41, 150), Verdict::Healthy) << "over the limit only just now";
+    EXPECT_EQ(health.check(45, 90), Verdict::Healthy);
+    EXPECT_EQ(health.check(46, 150), Verdict::Healthy) << "dropping below restarts the grace";
+    EXPECT_EQ(health.check(56, 150), Verdict::TooBig) << "10 s above the limit";
+    health.restart(60);
+    EXPECT_EQ(health.check(61, 150), Verdict::Healthy) << "a new renderer starts afresh";
 }

@@ -1,7 +1,6 @@
 // What the display window makes of lumira.ini at start-up, and twips to device pixels.
 #include "common/twips.h"
 #include "display/startup_values.h"
-
 #include "tests/table_case.h"
 
 #include <gtest/gtest.h>
