@@ -11,6 +11,7 @@
 #include "display/window_keeper.h"
 #include "platform/end_signals.h"
 #include "platform/opengl_probe.h"
+#include "platform/quiet_log.h"
 #include "platform/runtime_folder.h"
 #include "platform/screen_awake.h"
 #include "platform/single_instance.h"
@@ -155,6 +156,7 @@ bool prepareProcess() {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     platform::ensureRuntimeFolder();
+    platform::dropWindowSystemChatter();
     prepareEngineProcess();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;

@@ -230,7 +230,7 @@ protected:
         const QString dir = build_.path();
         writeTo(dir + "/lumira", "#!/bin/sh\n"
                                  "here=$(dirname \"$0\")\n"
-                                 "{ echo \"sandbox=${QTWEBENGINE_DISABLE_SANDBOX-unset}\";\n"
+                                 "{ echo \"engine=$(env | grep -c '^QTWEBENGINE_')\";\n"
                                  "  echo \"extra=$LUMIRA_EXTRA\"; echo \"cwd=$(pwd)\"; }"
                                  " > \"$here/report.txt\"\n"
                                  "[ -n \"$LUMIRA_SLEEP\" ] && sleep \"$LUMIRA_SLEEP\"\n"
@@ -280,7 +280,7 @@ TEST_F(ProgramRunnerTest, StartsWithTestEnvironmentAndReportsExit) {
     EXPECT_FALSE(runner.running());
     EXPECT_EQ(runner.exitCode(), 3);
     const std::string report = runner.readFile("report.txt").value_or("");
-    EXPECT_NE(report.find("sandbox=unset\n"), std::string::npos)
+    EXPECT_NE(report.find("engine=0\n"), std::string::npos)
         << "no engine variable a user would not set: " << report;
     EXPECT_NE(report.find("extra=a=b\n"), std::string::npos) << report;
     EXPECT_EQ(report.find("cwd=" + runner.folder() + "\n"), std::string::npos)
