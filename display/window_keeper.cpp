@@ -4,7 +4,6 @@
 #include "platform/window_watch.h"
 
 #include <QApplication>
-#include <QEvent>
 
 namespace lumira {
 
@@ -22,25 +21,10 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
     soon_.setInterval(kSettleMs);
     connect(&tick_, &QTimer::timeout, this, &WindowKeeper::check);
     connect(&soon_, &QTimer::timeout, this, &WindowKeeper::check);
-    display.installEventFilter(this);
     auto* events = new platform::WindowEvents(display);
     connect(events, &platform::WindowEvents::changed, &soon_, qOverload<>(&QTimer::start));
     connect(events, &platform::WindowEvents::othersChanged, &soon_, qOverload<>(&QTimer::start));
     tick_.start();
-}
-
-bool WindowKeeper::eventFilter(QObject*, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::Hide:
-    case QEvent::WindowStateChange:
-        soon_.start();
-        break;
-    default:
-        break;
-    }
-    return false;
 }
 
 void WindowKeeper::check() {

@@ -20,15 +20,12 @@ class WindowKeeper final : public QObject {
 public:
     explicit WindowKeeper(Form1& display);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void check();
     void uncover();
 
     Form1& display_;
-    QTimer tick_; // once a second
+    QTimer tick_; // every ten seconds, in case an event was missed
     QTimer soon_; // right after the window system told of a change
     QElapsedTimer clock_;
     qint64 lastPlaced_ = -1000000;       // when the rectangle was last put right

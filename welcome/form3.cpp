@@ -61,7 +61,7 @@ Form3::Form3(lumira::TwipsFactors factors, std::function<void()> openDisplay, in
     Form_Load();
     lumira::centreOnScreen(*this);
     if (autoEnterLeft_ > 0) {
-        Command1->setText(QStringLiteral("确定 (%1)").arg(autoEnterLeft_));
+        showCountdown();
         for (QWidget* control : findChildren<QWidget*>())
             control->installEventFilter(this);
         installEventFilter(this);
@@ -82,11 +82,15 @@ void Form3::Command1_Click() {
 
 void Form3::autoEnterTick() {
     if (--autoEnterLeft_ > 0) {
-        Command1->setText(QStringLiteral("确定 (%1)").arg(autoEnterLeft_));
+        showCountdown();
         return;
     }
     stopAutoEnter();
     Command1_Click();
+}
+
+void Form3::showCountdown() {
+    Command1->setText(QStringLiteral("确定 (%1)").arg(autoEnterLeft_));
 }
 
 void Form3::stopAutoEnter() {

@@ -33,6 +33,7 @@ protected:
 private:
     void Form_Load();
     void autoEnterTick();
+    void showCountdown(); // "确定 (N)" on OK
     void stopAutoEnter();
     void Command1_Click();
     void Label8_Click();
