@@ -64,6 +64,7 @@ void Form1::Form_Load() {
     lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
     wb1_->Navigate(URL);
     lumira::platform::markSkipTaskbar(*this);
+    lumira::platform::markOnAllWorkspaces(*this);
     Module3::setTopmost(*this);
 }
 
@@ -129,11 +130,14 @@ bool Form1::keyTest(int virtualKey) const {
 }
 
 void Form1::sysKey_Timer_Timer() {
-    if (keyTest(kVirtualKeyF12) && keyTest(kVirtualKeyShift)) {
-        QWidget& form2 = settings_();
-        form2.show();
-        Module3::setTopmost(form2);
-    }
+    if (keyTest(kVirtualKeyF12) && keyTest(kVirtualKeyShift))
+        showSettings();
+}
+
+void Form1::showSettings() {
+    QWidget& form2 = settings_();
+    form2.show();
+    Module3::setTopmost(form2);
 }
 
 void Form1::wb1_NavigateError() {

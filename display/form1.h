@@ -42,6 +42,8 @@ public:
     void setTop(float twips);
     void setWidth(float twips);
     void setHeight(float twips);
+    // Opens the settings window and puts it on top, as Shift+F12 does.
+    void showSettings();
     // Where the window belongs, in device pixels: as start-up or the settings window put it.
     QRect placedGeometry() const { return placed_; }
 

@@ -1,17 +1,19 @@
 #include "display/window_keeper.h"
 
 #include "display/form1.h"
-#include "platform/window_watch.h"
+#include "platform/window_events.h"
+#include "platform/window_facts.h"
 
 #include <QApplication>
+#include <cstdio>
 
 namespace lumira {
 
 namespace {
-constexpr int kTickMs = 10000;    // a safety net: the window system's events do the work
-constexpr int kRaiseGapMs = 1000; // at most one raise a second over the same window
-constexpr int kSettleMs = 100;    // lets a burst of changes from the window manager finish
-constexpr int kForgetMs = 60000;  // covering windows not seen for a minute are forgotten
+constexpr int kTickMs = 10000;   // a safety net: the window system's events do the work
+constexpr int kGapMs = 1000;     // at most one request a second for the same disturbance
+constexpr int kSettleMs = 100;   // lets a burst of changes from the window manager finish
+constexpr int kForgetMs = 60000; // covering windows not seen for a minute are forgotten
 } // namespace
 
 WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display) {
@@ -19,32 +21,57 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
     tick_.setInterval(kTickMs);
     soon_.setSingleShot(true);
     soon_.setInterval(kSettleMs);
+    again_.setSingleShot(true);
     connect(&tick_, &QTimer::timeout, this, &WindowKeeper::check);
     connect(&soon_, &QTimer::timeout, this, &WindowKeeper::check);
-    auto* events = new platform::WindowEvents(display);
-    connect(events, &platform::WindowEvents::changed, &soon_, qOverload<>(&QTimer::start));
-    connect(events, &platform::WindowEvents::othersChanged, &soon_, qOverload<>(&QTimer::start));
+    connect(&again_, &QTimer::timeout, this, &WindowKeeper::check);
+    events_ = new platform::WindowEvents(xcb_window_t(display.winId()), this);
+    if (!events_->connection())
+        return; // no X server of our own to ask: nothing to keep
+    connect(events_, &platform::WindowEvents::changed, this, &WindowKeeper::soon);
+    connect(events_, &platform::WindowEvents::othersChanged, this, &WindowKeeper::soon);
     tick_.start();
 }
 
+void WindowKeeper::soon() {
+    // Started once and never pushed back, so a stream of events (a window being dragged)
+    // still gets a check every tenth of a second.
+    if (!soon_.isActive())
+        soon_.start();
+}
+
 void WindowKeeper::check() {
-    const auto facts = platform::windowFacts(display_);
-    if (!facts)
+    xcb_connection_t* c = events_->connection();
+    const auto window = xcb_window_t(display_.winId());
+    const auto facts = platform::windowFacts(c, window);
+    if (facts) {
+        if (!facts->viewable || facts->minimised || display_.isMinimized())
+            display_.showNormal();
+        if (!facts->viewable || facts->minimised || !facts->above || !facts->skipTaskbar ||
+            !facts->onAllWorkspaces)
+            platform::restoreWindowState(c, window, *facts);
+        place(facts->client);
+        uncover();
+    }
+    // Replies read above may have queued events; ours are among them, and cost one more check.
+    events_->readQueued();
+}
+
+void WindowKeeper::place(const QRect& actual) {
+    const QRect wanted = display_.placedGeometry();
+    if (actual == wanted)
         return;
-    if (!facts->viewable || facts->minimised || display_.isMinimized()) {
-        display_.showNormal();
-        platform::restoreWindowState(display_);
-    } else if (!facts->above || !facts->skipTaskbar) {
-        platform::restoreWindowState(display_);
-    }
-    // At most once a second, so a window manager that will not take the rectangle is not
-    // asked again and again.
+    // A new disturbance is put right at once; the same wrong rectangle again (a window manager
+    // that will not take ours) is asked for at most once a second.
     const qint64 now = clock_.elapsed();
-    if (facts->client != display_.placedGeometry() && now - lastPlaced_ >= kRaiseGapMs) {
-        lastPlaced_ = now;
-        platform::requestGeometry(display_, display_.placedGeometry());
+    if (actual == lastWrong_ && now - lastPlaced_ < kGapMs) {
+        if (!again_.isActive())
+            again_.start(int(kGapMs - (now - lastPlaced_)));
+        return;
     }
-    uncover();
+    lastPlaced_ = now;
+    lastWrong_ = actual;
+    platform::requestGeometry(events_->connection(), xcb_window_t(display_.winId()), wanted);
 }
 
 void WindowKeeper::uncover() {
@@ -57,18 +84,28 @@ void WindowKeeper::uncover() {
     for (auto it = raisedOver_.begin(); it != raisedOver_.end();)
         it = now - *it > kForgetMs ? raisedOver_.erase(it) : std::next(it);
     bool raise = false;
-    for (const platform::StackedWindow& other : platform::coveringWindows(display_)) {
+    for (const platform::CoveringWindow& other :
+         platform::coveringWindows(events_->connection(), xcb_window_t(display_.winId()))) {
+        if (other.desktopLayer) {
+            if (!toldOfDesktopLayer_)
+                std::fputs("lumira: a panel, notice or menu of the desktop lies over the sign; "
+                           "the desktop keeps those above every program\n",
+                           stderr);
+            toldOfDesktopLayer_ = true;
+            continue;
+        }
         const auto last = raisedOver_.constFind(other.id);
-        if (last != raisedOver_.constEnd() && now - *last < kRaiseGapMs) {
+        if (last != raisedOver_.constEnd() && now - *last < kGapMs) {
             // Look again once it is allowed.
-            QTimer::singleShot(int(kRaiseGapMs - (now - *last)), this, &WindowKeeper::check);
+            if (!again_.isActive())
+                again_.start(int(kGapMs - (now - *last)));
             continue;
         }
         raisedOver_.insert(other.id, now);
         raise = true;
     }
     if (raise)
-        display_.raise();
+        platform::raiseToTop(events_->connection(), xcb_window_t(display_.winId()));
 }
 
 } // namespace lumira

@@ -3,7 +3,7 @@
 #include "platform/window_system.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <cstdlib>
@@ -16,6 +16,10 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
+const QString kGnomeService = QStringLiteral("org.gnome.SessionManager");
+const QString kGnomePath = QStringLiteral("/org/gnome/SessionManager");
+constexpr uint kGnomeInhibitIdle = 8;
+const QString kReason = QStringLiteral("LED 显示屏正在显示");
 
 bool hasExtension(xcb_connection_t* c, xcb_extension_t* extension) {
     const xcb_query_extension_reply_t* data = xcb_get_extension_data(c, extension);
@@ -47,17 +51,26 @@ ScreenAwake::ScreenAwake(QObject* parent) : QObject(parent) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusInterface screenSaver(kService, kPath, kService, bus);
-    auto* watcher = new QDBusPendingCallWatcher(
-        screenSaver.asyncCall(QStringLiteral("Inhibit"), QStringLiteral("Lumira"),
-                              QStringLiteral("LED 显示屏正在显示")),
-        this);
+    // Both asked, without waiting: a desktop offers one or the other (GNOME its session
+    // manager's idle inhibit), and a missing service answers with an error that is dropped.
+    inhibit(QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Inhibit"))
+                << QStringLiteral("Lumira") << kReason,
+            inhibitCookie_);
+    inhibit(QDBusMessage::createMethodCall(kGnomeService, kGnomePath, kGnomeService,
+                                           QStringLiteral("Inhibit"))
+                << QStringLiteral("Lumira") << 0u << kReason << kGnomeInhibitIdle,
+            gnomeCookie_);
+}
+
+void ScreenAwake::inhibit(const QDBusMessage& call, uint& cookie) {
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* call) {
-                const QDBusPendingReply<uint> reply = *call;
-                if (reply.isValid())
-                    inhibitCookie_ = reply.value();
-                call->deleteLater();
+            [&cookie](QDBusPendingCallWatcher* reply) {
+                const QDBusPendingReply<uint> answer = *reply;
+                if (answer.isValid())
+                    cookie = answer.value();
+                reply->deleteLater();
             });
 }
 
@@ -68,10 +81,17 @@ ScreenAwake::~ScreenAwake() {
             xcb_flush(c);
         }
     }
-    if (inhibitCookie_ != 0) {
-        QDBusInterface screenSaver(kService, kPath, kService, QDBusConnection::sessionBus());
-        screenSaver.call(QDBus::NoBlock, QStringLiteral("UnInhibit"), inhibitCookie_);
-    }
+    // Sent without waiting for an answer; the services also drop them when the program's
+    // bus connection closes.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (inhibitCookie_ != 0)
+        bus.send(
+            QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("UnInhibit"))
+            << inhibitCookie_);
+    if (gnomeCookie_ != 0)
+        bus.send(QDBusMessage::createMethodCall(kGnomeService, kGnomePath, kGnomeService,
+                                                QStringLiteral("Uninhibit"))
+                 << gnomeCookie_);
 }
 
 } // namespace lumira::platform

@@ -1,5 +1,7 @@
 #include "platform/window_system.h"
 
+#include "platform/x11_reply.h"
+
 #include <QGuiApplication>
 #include <QHash>
 #include <cstdlib>
@@ -22,21 +24,23 @@ xcb_window_t x11Root() {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 }
 
-xcb_atom_t x11Atom(const char* name) {
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
     static QHash<QByteArray, xcb_atom_t> cache;
     const QByteArray key(name);
     if (auto it = cache.constFind(key); it != cache.constEnd())
         return *it;
-    xcb_connection_t* c = x11Connection();
     if (!c)
         return XCB_NONE;
-    auto cookie = xcb_intern_atom(c, 0, uint16_t(key.size()), key.constData());
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
+    auto reply = owned(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, uint16_t(key.size()), key.constData()), nullptr));
     const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_NONE);
-    std::free(reply);
     if (atom != XCB_NONE)
         cache.insert(key, atom);
     return atom;
+}
+
+xcb_atom_t x11Atom(const char* name) {
+    return internAtom(x11Connection(), name);
 }
 
 } // namespace lumira::platform

@@ -1,9 +1,12 @@
+#include "welcome/command_line.h"
 #include "welcome/program_start.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    if (!lumira::prepareProcess())
+    if (lumira::askedForSettings(argc, argv))
+        return lumira::requestSettings(argc, argv);
+    if (!lumira::prepareProcess(argc, argv))
         return 1;
     QApplication app(argc, argv);
     return lumira::runProgram(app);

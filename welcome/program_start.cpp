@@ -10,12 +10,13 @@
 #include "display/pointer_hider.h"
 #include "display/window_keeper.h"
 #include "platform/end_signals.h"
+#include "platform/global_shortcuts.h"
 #include "platform/opengl_probe.h"
-#include "platform/quiet_log.h"
 #include "platform/runtime_folder.h"
 #include "platform/screen_awake.h"
 #include "platform/single_instance.h"
 #include "platform/window_state.h"
+#include "platform/x11_display.h"
 #include "settings/form2.h"
 #include "welcome/form3.h"
 
@@ -31,6 +32,8 @@
 namespace lumira {
 
 namespace {
+
+constexpr int kDisplayAnswerMs = 5000;
 
 // Runs `action` once, from the event loop, after `window` has painted for the first time.
 class AfterFirstPaint final : public QObject {
@@ -68,6 +71,8 @@ public:
         connect(&endSignals_, &platform::EndSignals::endRequested, this, &Program::end);
         connect(&instance, &platform::SingleInstance::activationRequested, this,
                 &Program::comeForward);
+        connect(&instance, &platform::SingleInstance::settingsRequested, this,
+                &Program::openSettings);
     }
 
     void showWelcome() {
@@ -108,6 +113,22 @@ private:
         new WindowKeeper(*form1_);
         new PointerHider(*form1_);
         new platform::ScreenAwake(form1_.get());
+        if (platform::inWaylandSession()) {
+            // Shift+F12 reaches an X11 program there only while an X11 window has the focus.
+            auto* shortcuts = new platform::GlobalShortcuts(form1_.get());
+            connect(shortcuts, &platform::GlobalShortcuts::activated, this, &Program::openSettings);
+            connect(shortcuts, &platform::GlobalShortcuts::settled, this,
+                    &Program::tellWhoServesTheHotkey);
+        }
+    }
+
+    static void tellWhoServesTheHotkey(bool portal) {
+        std::fputs(portal ? "lumira: Wayland session: Shift+F12 is served by the desktop's "
+                            "global shortcuts portal\n"
+                          : "lumira: Wayland session without a global shortcuts portal: Shift+F12 "
+                            "is seen only while an X11 window has the focus; bind it to "
+                            "'lumira --settings' in the desktop's keyboard settings\n",
+                   stderr);
     }
 
     QWidget& settingsWindow() {
@@ -129,6 +150,15 @@ private:
             Module3::setTopmost(*form2_);
     }
 
+    // `lumira --settings` or the desktop's global shortcut: Shift+F12 where the program cannot
+    // see it. Before OK the welcome window comes forward instead.
+    void openSettings() {
+        if (form1_)
+            form1_->showSettings();
+        else
+            comeForward();
+    }
+
     // Ends in order: an open settings window saves its values first.
     void end() {
         if (form2_ && form2_->isVisible())
@@ -145,18 +175,39 @@ private:
 
 } // namespace
 
-bool prepareProcess() {
+bool prepareProcess(int argc, char** argv) {
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+    // A session's scale factors would put the page off the sign's device pixels.
+    for (const char* scale :
+         {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR"})
+        qunsetenv(scale);
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    // The test platforms run without any window system.
+    const bool windowless = platform.startsWith(QLatin1String("offscreen")) ||
+                            platform.startsWith(QLatin1String("minimal"));
+    if (!windowless) {
+        const std::string display = platform::chosenDisplay(argc, argv);
+        if (display.empty()) {
             std::fputs("lumira: no X display (DISPLAY is not set); Lumira needs X11 or XWayland.\n",
                        stderr);
             return false;
         }
+        if (!platform::displayAnswers(display, kDisplayAnswerMs)) {
+            std::fprintf(stderr,
+                         "lumira: the X display %s cannot be reached; Lumira needs X11 or "
+                         "XWayland.\n",
+                         display.c_str());
+            return false;
+        }
+        qputenv("DISPLAY", QByteArray::fromStdString(display)); // the watches use it too
+        if (!platform.isEmpty() && platform != QLatin1String("xcb"))
+            std::fprintf(stderr,
+                         "lumira: QT_QPA_PLATFORM=%s ignored; Lumira runs on X11 (XWayland in a "
+                         "Wayland session)\n",
+                         qPrintable(platform));
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     platform::ensureRuntimeFolder();
-    platform::dropWindowSystemChatter();
     prepareEngineProcess();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
