@@ -1,6 +1,8 @@
 #include "tests/e2e/lumira_under_test.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -103,7 +105,31 @@ bool windowManagerRunning() {
 }
 } // namespace
 
-OwnDisplay::OwnDisplay(int dpi, const QStringList& serverArguments)
+const WindowManager& openboxManager() {
+    static const WindowManager openbox{"openbox", QStringLiteral("openbox"), {}, {}, {}, {}, {}};
+    return openbox;
+}
+
+SessionBus::SessionBus() : previous_(qgetenv("DBUS_SESSION_BUS_ADDRESS")) {
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    if (!daemon_.waitForReadyRead(10000))
+        throw std::runtime_error("dbus-daemon did not start");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", daemon_.readLine().trimmed());
+}
+
+SessionBus::~SessionBus() {
+    daemon_.terminate();
+    daemon_.waitForFinished();
+    if (previous_.isNull())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", previous_);
+}
+
+OwnDisplay::OwnDisplay(int dpi, const QStringList& serverArguments,
+                       const WindowManager& windowManager)
     : previous_(qgetenv("DISPLAY")) {
     int number = 140;
     while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
@@ -125,9 +151,24 @@ OwnDisplay::OwnDisplay(int dpi, const QStringList& serverArguments)
     if (!up)
         throw std::runtime_error("Xvfb did not start");
     publishDpi(dpi);
-    windowManager_.start(QStringLiteral("openbox"), {});
-    if (!harness::waitUntil(windowManagerRunning, 10s))
-        throw std::runtime_error("openbox did not start");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config_.path());
+    for (const QString& entry : windowManager.environment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0),
+                           entry.section(QLatin1Char('='), 1));
+    if (!windowManager.configFile.isEmpty()) {
+        QDir(config_.path()).mkpath(QFileInfo(windowManager.configFile).path());
+        QFile file(config_.filePath(windowManager.configFile));
+        if (!file.open(QIODevice::WriteOnly) || file.write(windowManager.configText) < 0)
+            throw std::runtime_error("cannot write the window manager's configuration");
+    }
+    windowManager_.setProcessEnvironment(environment);
+    windowManager_.setStandardOutputFile(QProcess::nullDevice());
+    windowManager_.setStandardErrorFile(QProcess::nullDevice());
+    windowManager_.start(windowManager.program, windowManager.arguments);
+    if (!harness::waitUntil(windowManagerRunning, 20s))
+        throw std::runtime_error(windowManager.name + " did not start");
+    harness::pumpEventsFor(windowManager.settle);
 }
 
 OwnDisplay::~OwnDisplay() {

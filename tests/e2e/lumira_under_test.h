@@ -5,6 +5,7 @@
 #include "tests/harness/x11_session.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 #include <chrono>
 #include <string>
 
@@ -51,17 +52,42 @@ public:
 
 namespace e2e {
 
-// An X server with openbox of the test's own, e.g. at another DPI or without an extension
-// (extra Xvfb arguments); DISPLAY points at it for the test's lifetime and is restored
-// afterwards.
+// A window manager a sign PC runs: how to start it on a display of the test's own.
+struct WindowManager {
+    std::string name; // names the test case
+    QString program;
+    QStringList arguments;
+    QStringList environment;        // NAME=value, for the window manager alone
+    QString configFile;             // relative to a private XDG_CONFIG_HOME, when not empty
+    QByteArray configText;          // what that file holds
+    std::chrono::seconds settle{0}; // a manager that publishes its workspaces late
+};
+const WindowManager& openboxManager();
+
+// A private D-Bus session bus; DBUS_SESSION_BUS_ADDRESS names it for the test's lifetime.
+class SessionBus {
+public:
+    SessionBus();
+    ~SessionBus();
+
+private:
+    QByteArray previous_;
+    QProcess daemon_;
+};
+
+// An X server with a window manager (openbox unless told) of the test's own, e.g. at another
+// DPI or without an extension (extra Xvfb arguments); DISPLAY points at it for the test's
+// lifetime and is restored afterwards.
 class OwnDisplay {
 public:
-    explicit OwnDisplay(int dpi, const QStringList& serverArguments = {});
+    explicit OwnDisplay(int dpi, const QStringList& serverArguments = {},
+                        const WindowManager& windowManager = openboxManager());
     ~OwnDisplay();
 
 private:
     QByteArray previous_;
     QProcess server_;
+    QTemporaryDir config_;
     QProcess windowManager_;
 };
 

@@ -4,6 +4,7 @@
 #include "tests/table_case.h"
 
 #include <QProcess>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -17,7 +18,8 @@ constexpr uint32_t kGrey = 0xc0c0c0; // the window's own colour in the strip bes
 
 struct PlacementCase : table::Case {
     const char* ini;
-    Rect window; // expected client rectangle of the display window, device pixels
+    Rect window;             // expected client rectangle of the display window, device pixels
+    QStringList environment; // what the session exports
 };
 
 // Checks the page covers exactly `page` on the screen and the window's grey strip follows.
@@ -64,7 +66,7 @@ TEST_P(Placement, windowLandsWhereTheFileSays) {
     LumiraUnderTest lumira;
     lumira.program.writeFile("start.htm", solidPage(kGreen));
     lumira.program.writeIni(GetParam().ini);
-    const xcb_window_t display = lumira.openDisplay();
+    const xcb_window_t display = lumira.openDisplay(GetParam().environment);
     const Rect expected = GetParam().window;
     ASSERT_TRUE(harness::waitUntil([&] { return lumira.x.rootGeometry(display) == expected; }, 5s));
     const Rect page{expected.x, expected.y, expected.w - 1, expected.h - 1};
@@ -78,14 +80,57 @@ INSTANTIATE_TEST_SUITE_P(
         // " 250 " is 250, -20 and 100.5 are numbers, abc is the default 240.
         PlacementCase{"blanks-negative-fraction-letters",
                       "[Main]\r\nwLeft= 250 \r\nwTop=-20\r\nwWidth=100.5\r\nwHeight=abc\r\n",
-                      {250, -20, 102, 241}},
+                      {250, -20, 102, 241},
+                      {}},
         // The window system cannot take these: they count as not numeric.
         PlacementCase{"out-of-range-values-take-defaults",
                       "[Main]\r\nwLeft=40000\r\nwTop=7\r\nwWidth=-5\r\nwHeight=1e9\r\n",
-                      {100, 7, 321, 241}},
+                      {100, 7, 321, 241},
+                      {}},
         PlacementCase{"capital-keys-and-quotes",
                       "[MAIN]\r\nWLEFT=\"30\"\r\nWTOP='40'\r\n",
-                      {30, 40, 321, 241}}),
+                      {30, 40, 321, 241},
+                      {}},
+        // A Wayland session's platform choice: the program runs on X11 all the same.
+        PlacementCase{"wayland-platform-in-the-session",
+                      "[Main]\r\nwLeft=30\r\n",
+                      {30, 100, 321, 241},
+                      {"QT_QPA_PLATFORM=wayland"}},
+        PlacementCase{
+            "session-scale-factors-change-nothing",
+            "[Main]\r\nwLeft=30\r\nwTop=40\r\n",
+            {30, 40, 321, 241},
+            {"QT_SCALE_FACTOR=2", "QT_SCREEN_SCALE_FACTORS=2", "QT_AUTO_SCREEN_SCALE_FACTOR=1"}}),
+    table::CaseName());
+
+namespace {
+struct NoDisplayCase : table::Case {
+    QStringList environment;
+    QStringList arguments;
+};
+} // namespace
+
+class NoDisplay : public testing::TestWithParam<NoDisplayCase> {};
+
+// Without an X server to reach: one line naming the display, status 1, never a core dump.
+TEST_P(NoDisplay, saysSoInOneLineAndEndsWithStatusOne) {
+    harness::ProgramRunner program(LUMIRA_PROGRAM_DIR);
+    program.start(GetParam().environment, GetParam().arguments);
+    ASSERT_TRUE(program.waitForExit(10s));
+    EXPECT_FALSE(program.crashed());
+    EXPECT_EQ(program.exitCode(), 1);
+    const std::string output = program.output();
+    EXPECT_TRUE(output.starts_with("lumira: ")) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, NoDisplay,
+    testing::Values(NoDisplayCase{"display-naming-no-server", {"DISPLAY=:1234"}, {}},
+                    NoDisplayCase{"display-unset", {"DISPLAY"}, {}},
+                    NoDisplayCase{"display-argument-naming-no-server", {}, {"-display", ":1234"}},
+                    NoDisplayCase{
+                        "wayland-platform-without-x", {"DISPLAY", "QT_QPA_PLATFORM=wayland"}, {}}),
     table::CaseName());
 
 TEST(DisplayWindow, staysAboveOrdinaryWindowsWithoutTaskbarButton) {

@@ -491,6 +491,30 @@ void X11Session::minimise(xcb_window_t window) {
     sync();
 }
 
+int X11Session::workspaceCount() {
+    const auto values = property32(root(), "_NET_NUMBER_OF_DESKTOPS");
+    return values.empty() ? 0 : int(values[0]);
+}
+
+int X11Session::currentWorkspace() {
+    const auto values = property32(root(), "_NET_CURRENT_DESKTOP");
+    return values.empty() ? -1 : int(values[0]);
+}
+
+void X11Session::switchWorkspace(int index) {
+    auto event = clientMessage(root(), atom("_NET_CURRENT_DESKTOP"), uint32_t(index));
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(conn_, 0, root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<char*>(&event));
+    sync();
+}
+
+long long X11Session::workspaceOf(xcb_window_t window) {
+    const auto values = property32(window, "_NET_WM_DESKTOP");
+    return values.empty() ? -1 : (long long)values[0];
+}
+
 void X11Session::setNetState(xcb_window_t window, const std::string& state, bool add) {
     auto event = clientMessage(window, atom("_NET_WM_STATE"), add ? 1 : 0);
     event.data.data32[1] = atom(state);
@@ -563,6 +587,19 @@ xcb_window_t X11Session::createPlainWindow(Rect rect, uint32_t rgb, const std::s
     waitUntil(
         [&] { return isViewable(window) && (!managed || property(window, atom("WM_STATE"))); },
         std::chrono::seconds(5), std::chrono::milliseconds(10));
+    return window;
+}
+
+xcb_window_t X11Session::createNotice(Rect rect, uint32_t rgb) {
+    const xcb_window_t window = xcb_generate_id(conn_);
+    const uint32_t values[] = {encode(rgb), 1};
+    xcb_create_window(conn_, XCB_COPY_FROM_PARENT, window, root(), static_cast<int16_t>(rect.x),
+                      static_cast<int16_t>(rect.y), static_cast<uint16_t>(rect.w),
+                      static_cast<uint16_t>(rect.h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen_->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    ownWindows_.insert(window);
+    xcb_map_window(conn_, window);
+    sync();
     return window;
 }
 

@@ -72,10 +72,20 @@ public:
     void setScreenSaverTimeout(int seconds);
     bool screenSaverOn();
     void activate(xcb_window_t window); // _NET_ACTIVE_WINDOW request, as a pager would
+    // EWMH workspaces: how many the window manager publishes, which one shows, and a switch
+    // as a pager asks for it.
+    int workspaceCount();
+    int currentWorkspace();
+    void switchWorkspace(int index);
+    // _NET_WM_DESKTOP of a window; -1 when it has none (0xFFFFFFFF: every workspace).
+    long long workspaceOf(xcb_window_t window);
 
     // An undecorated window of a foreign client at exactly `rect`, filled with `rgb`; returns
     // once it is mapped (and managed, when a window manager runs).
     xcb_window_t createPlainWindow(Rect rect, uint32_t rgb, const std::string& title);
+    // A window drawn without the window manager (override-redirect), as a desktop's notices
+    // and menus are: above every managed window.
+    xcb_window_t createNotice(Rect rect, uint32_t rgb);
     void destroyWindow(xcb_window_t window);
 
     void sync(); // flush and wait for the server to process everything sent so far
