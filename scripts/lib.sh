@@ -12,6 +12,7 @@ LUMIRA_PACKAGES=(
     libxcb-screensaver0-dev libxcb-dpms0-dev
     libgtest-dev libgmock-dev
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
+    xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested
     locales-all # a decimal-comma locale, to test that the number rule ignores it
     dpkg-dev lintian desktop-file-utils appstream # the package and its checks
 )
