@@ -4,6 +4,7 @@
 #include "tests/table_case.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -132,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(
                     NoDisplayCase{
                         "wayland-platform-without-x", {"DISPLAY", "QT_QPA_PLATFORM=wayland"}, {}}),
     table::CaseName());
+
+// A remote display that accepts the connection and never answers holds the start for 5 s,
+// not for ever.
+TEST(DisplayWindow, aDisplayThatNeverAnswersIsGivenUpAfterFiveSeconds) {
+    QTcpServer silent; // X display N listens on TCP port 6000 + N
+    int display = 50;
+    while (display < 100 && !silent.listen(QHostAddress::LocalHost, quint16(6000 + display)))
+        ++display;
+    ASSERT_TRUE(silent.isListening());
+    harness::ProgramRunner program(LUMIRA_PROGRAM_DIR);
+    const auto started = std::chrono::steady_clock::now();
+    program.start({QStringLiteral("DISPLAY=127.0.0.1:%1").arg(display)});
+    ASSERT_TRUE(program.waitForExit(15s));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_NEAR(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+                5.0, 1.5);
+    EXPECT_TRUE(program.output().starts_with("lumira: the X display 127.0.0.1:"));
+}
 
 TEST(DisplayWindow, staysAboveOrdinaryWindowsWithoutTaskbarButton) {
     LumiraUnderTest lumira;
