@@ -8,10 +8,11 @@ namespace lumira {
 
 namespace {
 
-// "name:" at the start, where what follows is not a port number ("host:8080", "host:80/x").
+// "name:" at the start, where what follows is not a port number ("host:8080", "host:80/x",
+// "host:80?id=3", "host:80#top").
 bool hasScheme(const QString& address) {
     static const QRegularExpression scheme(
-        QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?!\\d+(/|$))"));
+        QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:(?!\\d+([/?#]|$))"));
     return scheme.match(address).hasMatch();
 }
 

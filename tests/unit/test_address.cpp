@@ -39,6 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"ip-and-port-without-scheme", "192.168.1.9:8080/led.htm",
                     "http://192.168.1.9:8080/led.htm"},
         AddressCase{"name-and-port-is-not-a-scheme", "localhost:8080", "http://localhost:8080"},
+        AddressCase{"name-port-and-query", "sign.local:8080?id=3", "http://sign.local:8080?id=3"},
+        AddressCase{"name-port-and-fragment", "localhost:8080#top", "http://localhost:8080#top"},
         AddressCase{"file-in-program-folder", "start.htm", "file://@/start.htm"},
         AddressCase{"file-in-sub-folder", "pages/a.htm", "file://@/pages/a.htm"},
         AddressCase{"absolute-path", "/srv/看板.htm", "file:///srv/看板.htm"},
