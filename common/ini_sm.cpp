@@ -54,9 +54,10 @@ std::optional<Names> usableNames(std::string_view section, std::string_view key)
 
 struct Location {
     long section = -1;     // line of the first matching section header
-    long lastKey = -1;     // last key line of that section (or its header)
+    long lastLine = -1;    // last line of that section that is not blank (or its header)
     long key = -1;         // first matching key line in that section
     size_t valueBegin = 0; // of that key line
+    bool hasEquals = true; // of that key line
 };
 
 Location locate(const Text& profile, const Names& names) {
@@ -65,17 +66,17 @@ Location locate(const Text& profile, const Names& names) {
         ParsedLine line = parseLine(profile.encoding, profile.lines[i].text);
         if (at.section < 0) {
             if (line.kind == Kind::Section && equalsIgnoringAsciiCase(line.name, names.section))
-                at.section = at.lastKey = long(i);
+                at.section = at.lastLine = long(i);
             continue;
         }
         if (line.kind == Kind::Section)
             break;
-        if (line.kind != Kind::Key)
-            continue;
-        at.lastKey = long(i);
-        if (at.key < 0 && equalsIgnoringAsciiCase(line.name, names.key)) {
+        if (!isBlankLine(profile.lines[i].text))
+            at.lastLine = long(i); // comments included, as the Windows profile functions do
+        if (line.kind == Kind::Key && at.key < 0 && equalsIgnoringAsciiCase(line.name, names.key)) {
             at.key = long(i);
             at.valueBegin = line.valueBegin;
+            at.hasEquals = line.hasEquals;
         }
     }
     return at;
@@ -93,10 +94,12 @@ void setValue(Text& profile, const Names& names, std::string_view value) {
     const std::string stored = fromUtf8(enc, value);
     const Location at = locate(profile, names);
     if (at.key >= 0) {
-        std::string& text = profile.lines[size_t(at.key)].text;
-        text = text.substr(0, at.valueBegin) + stored;
+        Line& line = profile.lines[size_t(at.key)];
+        line.text = line.text.substr(0, at.valueBegin) + (at.hasEquals ? "" : "=") + stored;
+        if (line.end.empty())
+            line.end = kNewLineEnd; // a changed last line ends as every written line does
     } else if (at.section >= 0) {
-        insertLine(profile, size_t(at.lastKey + 1), fromUtf8(enc, names.key) + "=" + stored);
+        insertLine(profile, size_t(at.lastLine + 1), fromUtf8(enc, names.key) + "=" + stored);
     } else {
         std::string header(1, '[');
         header.append(fromUtf8(enc, names.section)).push_back(']');
@@ -105,7 +108,9 @@ void setValue(Text& profile, const Names& names, std::string_view value) {
     }
 }
 
-void writeValue(const Names& names, std::string_view value, const std::string& file) {
+using Change = std::pair<Names, std::string>;
+
+void writeValues(const std::vector<Change>& changes, const std::string& file) {
     // A symbolic link is written through to its final target, so the link itself stays.
     std::string target = file;
     struct stat st {};
@@ -128,7 +133,10 @@ void writeValue(const Names& names, std::string_view value, const std::string& f
         return;
 
     Text profile = parse(bytes);
-    setValue(profile, names, value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3))));
+    for (const auto& [names, value] : changes) {
+        const std::string_view text = value;
+        setValue(profile, names, text.substr(0, text.find_first_of(std::string_view("\r\n\0", 3))));
+    }
     lumira::replaceFile(target, serialize(profile), exists ? &st : nullptr);
 }
 
@@ -159,10 +167,19 @@ std::string readIniValue(const std::string& section, const std::string& key,
 
 void writeIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file) {
+    writeIniValues(section, {{key, value}}, file);
+}
+
+void writeIniValues(const std::string& section,
+                    const std::vector<std::pair<std::string, std::string>>& values,
+                    const std::string& file) {
     try {
-        const std::optional<Names> names = usableNames(section, key);
-        if (names && !file.empty())
-            writeValue(*names, value, file);
+        std::vector<Change> changes;
+        for (const auto& [key, value] : values)
+            if (std::optional<Names> names = usableNames(section, key))
+                changes.emplace_back(std::move(*names), value);
+        if (!changes.empty() && !file.empty())
+            writeValues(changes, file);
     } catch (...) {
         // out of memory: the old file has not been touched
     }

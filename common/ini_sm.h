@@ -11,6 +11,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // Returns the value of `key` in the first `section` of `file`, or "" when the file, section or
 // key is missing. The first matching key of the section wins. A value wholly enclosed in a pair
@@ -30,3 +32,10 @@ std::string readIniValue(const std::string& section, const std::string& key,
 // the link stays. Failures are silent; never throws.
 void writeIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file);
+
+// Sets several keys of `section` as writeIniValue does, in one atomic replacement of the file:
+// a crash or power cut leaves either all old values or all new ones. Keys that cannot be
+// stored are skipped; new keys are added in the order given.
+void writeIniValues(const std::string& section,
+                    const std::vector<std::pair<std::string, std::string>>& values,
+                    const std::string& file);

@@ -80,8 +80,10 @@ ParsedLine parseLine(Encoding encoding, std::string_view text) {
                 toUtf8(encoding, trimBlanks(text.substr(start + 1, close - start - 1)))};
     }
     const size_t equals = findChar(encoding, text, '=', start);
-    if (equals == text.npos)
-        return {};
+    if (equals == text.npos) {
+        std::string name = toUtf8(encoding, trimBlanks(text.substr(start)));
+        return {Kind::Key, std::move(name), text.size(), false};
+    }
     std::string name = toUtf8(encoding, trimBlanks(text.substr(start, equals - start)));
     if (name.empty())
         return {};
@@ -89,6 +91,10 @@ ParsedLine parseLine(Encoding encoding, std::string_view text) {
     while (value < text.size() && isBlank(text[value]))
         ++value;
     return {Kind::Key, std::move(name), value};
+}
+
+bool isBlankLine(std::string_view line) {
+    return trimBlanks(line).empty();
 }
 
 Text parse(std::string_view bytes) {

@@ -26,16 +26,20 @@ struct ParsedLine {
     Kind kind = Kind::Other;
     std::string name;      // UTF-8, blanks trimmed
     size_t valueBegin = 0; // offset of the value in the line (after '=' and blanks)
+    bool hasEquals = true; // false for a key line that is a name alone (an empty value)
 };
 
 // A file's bytes as lines. A byte-order mark tells UTF-8 or UTF-16; without one, valid UTF-8
 // is UTF-8 and anything else GB18030.
 Text parse(std::string_view bytes);
+// Whether a held line holds nothing but blanks.
+bool isBlankLine(std::string_view line);
 // The lines back as the file's bytes, mark included.
 std::string serialize(const Text& text);
 
-// "[name]" headers and "key=value" lines; comments (';'), blank lines and anything else are
-// Kind::Other.
+// "[name]" headers and "key=value" lines; a line that is a name alone is that key with an
+// empty value, as the Windows profile functions read it. Comments (';'), blank lines and an
+// unclosed header are Kind::Other.
 ParsedLine parseLine(Encoding encoding, std::string_view line);
 
 // Between the program's UTF-8 and the held encoding.

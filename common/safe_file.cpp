@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +28,20 @@ mode_t newFileMode() {
         std::fclose(status);
     }
     return 0666 & ~mask;
+}
+
+// Temporary files of `name` that an earlier write left when the program was killed or the
+// power went between creating and renaming them.
+void removeLeftovers(const std::string& folder, const std::string& prefix) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view found = entry->d_name;
+        if (found.size() == prefix.size() + 6 && found.starts_with(prefix))
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
 }
 
 } // namespace
@@ -75,10 +90,14 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void replaceFile(const std::string& target, const std::string& content, const struct stat* old) {
+void replaceFile(const std::string& target, const std::string& content, const struct stat* old,
+                 std::optional<mode_t> newMode) {
     const std::string folder = folderOf(target);
     const std::string name = target.substr(target.rfind('/') + 1);
-    std::string temp = folder + "/." + name.substr(0, 100) + ".XXXXXX";
+    std::string prefix(1, '.');
+    prefix.append(name, 0, 100).push_back('.');
+    removeLeftovers(folder, prefix);
+    std::string temp = folder + "/" + prefix + "XXXXXX";
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return;
@@ -86,7 +105,7 @@ void replaceFile(const std::string& target, const std::string& content, const st
     if (ok && old && fchown(fd, old->st_uid, old->st_gid) != 0) {
         // Not permitted for ordinary users on others' files; the folder owner's file is fine.
     }
-    ok = ok && fchmod(fd, old ? old->st_mode & 07777 : newFileMode()) == 0;
+    ok = ok && fchmod(fd, old ? old->st_mode & 07777 : newMode.value_or(newFileMode())) == 0;
     ok = ok && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok && detail::beforeReplaceHook)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -24,9 +25,11 @@ std::string folderOf(const std::string& path);
 
 // Atomically replaces (or creates) `target` with `content`: a temporary file in the same
 // folder is written, synced and renamed over it. `old` is the stat of the existing file, if
-// any, whose owner and permission bits the new file takes over. On failure the old file stays
-// as it was and no temporary file is left.
-void replaceFile(const std::string& target, const std::string& content, const struct stat* old);
+// any, whose owner and permission bits the new file takes over; a new file gets `newMode`, or
+// 0666 less the umask. On failure the old file stays as it was and no temporary file is left;
+// temporary files that an earlier, killed write left are removed.
+void replaceFile(const std::string& target, const std::string& content, const struct stat* old,
+                 std::optional<mode_t> newMode = std::nullopt);
 
 namespace detail {
 // For tests only: when set, called with the temporary file's path just before it replaces the

@@ -1,16 +1,16 @@
 #include "settings/form2.h"
 
-#include "common/fonts.h"
-#include "common/help_file.h"
 #include "common/ini_sm.h"
-#include "common/link_label.h"
-#include "common/module3.h"
 #include "common/settings_file.h"
-#include "common/window_centre.h"
 #include "display/browser.h"
 #include "display/form1.h"
 #include "display/placement.h"
 #include "settings/box_values.h"
+#include "ui/fonts.h"
+#include "ui/help_file.h"
+#include "ui/link_label.h"
+#include "ui/module3.h"
+#include "ui/window_centre.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -136,12 +136,14 @@ void Form2::closeEvent(QCloseEvent* event) {
 void Form2::Form_Unload() {
     Timer1.stop();
     lumira::prepareSettingsWrite(form1_.cfgfn);
-    const std::string file = form1_.cfgfn.toStdString();
-    writeIniValue("Main", "wTop", Text_top->text().toStdString(), file);
-    writeIniValue("Main", "wLeft", Text_left->text().toStdString(), file);
-    writeIniValue("Main", "wWidth", Text_width->text().toStdString(), file);
-    writeIniValue("Main", "wHeight", Text_height->text().toStdString(), file);
-    writeIniValue("Main", "URL", Text_url->text().toStdString(), file);
+    // The five keys in one replacement of the file: a power cut never leaves half of them.
+    writeIniValues("Main",
+                   {{"wTop", Text_top->text().toStdString()},
+                    {"wLeft", Text_left->text().toStdString()},
+                    {"wWidth", Text_width->text().toStdString()},
+                    {"wHeight", Text_height->text().toStdString()},
+                    {"URL", Text_url->text().toStdString()}},
+                   form1_.cfgfn.toStdString());
     form1_.takeSavedAddress();
     Module3::setNotTopmost(*this);
     Module3::setTopmost(form1_);

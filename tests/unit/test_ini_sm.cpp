@@ -4,13 +4,17 @@
 #include "tests/table_case.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <ostream>
+#include <random>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -113,7 +117,8 @@ const ReadCase kReadCases[] = {
     {"section-case-insensitive", "[main]\r\nwLeft=5\r\n", "MAIN", "wLeft", "5"},
     {"section-with-blanks", "  [ Main ]  \r\nwLeft=5\r\n", "Main", "wLeft", "5"},
     {"comment-is-not-a-key", "[Main]\r\n;wLeft=1\r\n wLeft=2\r\n", "Main", "wLeft", "2"},
-    {"line-without-equals-is-not-a-key", "[Main]\r\nwLeft\r\nwLeft=3\r\n", "Main", "wLeft", "3"},
+    {"line-without-equals-is-that-key-empty", "[Main]\r\nwLeft\r\nwLeft=3\r\n", "Main", "wLeft",
+     ""},
     {"first-duplicate-key-wins", "[Main]\r\nwLeft=1\r\nwLeft=2\r\n", "Main", "wLeft", "1"},
     {"first-duplicate-section-wins", "[Main]\r\nk=1\r\n[Main]\r\nk=2\r\n", "Main", "k", "1"},
     {"key-before-any-section-ignored", "wLeft=1\r\n[Main]\r\n", "Main", "wLeft", ""},
@@ -197,8 +202,11 @@ const std::string kLayout =
 const WriteCase kWriteCases[] = {
     {"replace-in-place-keeps-other-bytes", kLayout, "main", "wLeft", "300",
      "; lumira\r\n[Main]\r\nwTop = 1 ; x\r\n\r\n  WLEFT\t=\t300\r\n[Net]\nURL=u\n"},
-    {"new-key-after-last-key-before-next-section", "[Main]\r\na=1\r\n;c\r\n\r\n[Net]\r\nb=2\r\n",
-     "Main", "k", "v", "[Main]\r\na=1\r\nk=v\r\n;c\r\n\r\n[Net]\r\nb=2\r\n"},
+    {"new-key-after-last-line-that-is-not-blank-comment-included",
+     "[Main]\r\na=1\r\n;c\r\n\r\n[Net]\r\nb=2\r\n", "Main", "k", "v",
+     "[Main]\r\na=1\r\n;c\r\nk=v\r\n\r\n[Net]\r\nb=2\r\n"},
+    {"key-without-equals-replaced-in-place", "[Main]\r\nURL\r\nwTop=1\r\n", "Main", "url", "x",
+     "[Main]\r\nURL=x\r\nwTop=1\r\n"},
     {"new-key-in-section-without-keys", "[Main]\r\n\r\n[Net]\r\n", "Main", "k", "v",
      "[Main]\r\nk=v\r\n\r\n[Net]\r\n"},
     {"first-duplicate-key-replaced", "[Main]\r\nk=1\r\nk=2\r\n", "Main", "k", "3",
@@ -208,7 +216,8 @@ const WriteCase kWriteCases[] = {
     {"no-final-line-end-not-glued", "[Net]\r\nb=2", "Main", "k", "v",
      "[Net]\r\nb=2\r\n[Main]\r\nk=v\r\n"},
     {"no-final-line-end-new-key", "[Main]\r\na=1", "Main", "k", "v", "[Main]\r\na=1\r\nk=v\r\n"},
-    {"no-final-line-end-replace", "[Main]\r\nk=1", "Main", "k", "22", "[Main]\r\nk=22"},
+    {"no-final-line-end-replace-gets-one", "[Main]\r\nk=1", "Main", "k", "22",
+     "[Main]\r\nk=22\r\n"},
     {"lf-file-keeps-lf-lines", "[Main]\na=1\nk=1\n[Net]\nb=2\n", "Main", "k", "2",
      "[Main]\na=1\nk=2\n[Net]\nb=2\n"},
     {"utf8-bom-kept", "\xEF\xBB\xBF[Main]\r\nk=1\r\n", "Main", "k", kChinese,
@@ -273,6 +282,35 @@ TEST_F(IniFile, InterruptedWriteLeavesOldFileWhole) {
     EXPECT_EQ(seen, "[Main]\r\nk=2\r\n"); // the new content was complete in the temporary file
     EXPECT_EQ(bytes(), "[Main]\r\nk=1\r\n");
     EXPECT_EQ(fileCount(), 1u);
+}
+
+// A save killed at any moment (a power cut, SIGKILL) leaves the five values all old or all
+// new, and the next save clears the temporary file it may have left.
+TEST_F(IniFile, SaveKilledAtRandomMomentsLeavesAllOldOrAllNew) {
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    const auto values = [](const std::string& v) {
+        return Values{{"wTop", v}, {"wLeft", v}, {"wWidth", v}, {"wHeight", v}, {"URL", v}};
+    };
+    writeIniValues("Main", values("1"), path);
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 200; ++round) {
+        const pid_t saver = fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            for (int i = 0;; ++i)
+                writeIniValues("Main", values(i % 2 ? "1" : "22"), path);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        kill(saver, SIGKILL);
+        waitpid(saver, nullptr, 0);
+        const std::string seen = readIniValue("Main", "wTop", path);
+        ASSERT_TRUE(seen == "1" || seen == "22") << "round " << round << ": " << bytes();
+        for (const char* key : {"wLeft", "wWidth", "wHeight", "URL"})
+            ASSERT_EQ(readIniValue("Main", key, path), seen)
+                << "round " << round << ": " << bytes();
+    }
+    writeIniValues("Main", values("3"), path);
+    EXPECT_EQ(fileCount(), 1u) << "a temporary file was left";
 }
 
 TEST_F(IniFile, SymlinkIsWrittenThrough) {
