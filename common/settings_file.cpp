@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumira {
 
@@ -17,17 +18,29 @@ QString shippedFile() {
     return inProgramFolder(QStringLiteral("lumira.ini"));
 }
 
-bool isWritableFolder(const QString& folder) {
-    const std::string path = QFile::encodeName(folder).toStdString();
+constexpr mode_t kOwnerOnly = 0600; // an address can hold a password
+
+// The program folder holds the settings only when it is the running user's own and writable,
+// is not the installed program's folder (under /usr), and its lumira.ini is no symbolic link.
+// Otherwise a root who runs a copy in another user's folder could be led to write anywhere,
+// and the installed program would write a file no package owns.
+bool programFolderHoldsSettings(const QString& folder) {
+    const std::string path = QFile::encodeName(QFileInfo(folder).canonicalFilePath()).toStdString();
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && isWritable(path, st);
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() || !isWritable(path, st))
+        return false;
+    if (path == "/usr" || path.starts_with("/usr/"))
+        return false;
+    struct stat file {};
+    return ::lstat((path + "/lumira.ini").c_str(), &file) != 0 || !S_ISLNK(file.st_mode);
 }
 
 } // namespace
 
-QString settingsFileFor(const QString& programFolder, bool folderWritable,
+QString settingsFileFor(const QString& programFolder, bool folderHoldsSettings,
                         const QString& xdgConfigHome, const QString& home) {
-    if (folderWritable)
+    if (folderHoldsSettings)
         return programFolder + QStringLiteral("/lumira.ini");
     const QString base =
         QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome : home + QStringLiteral("/.config");
@@ -36,7 +49,7 @@ QString settingsFileFor(const QString& programFolder, bool folderWritable,
 
 QString settingsFile() {
     const QString folder = programFolder();
-    return settingsFileFor(folder, isWritableFolder(folder),
+    return settingsFileFor(folder, programFolderHoldsSettings(folder),
                            qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
 }
 
@@ -50,9 +63,11 @@ void prepareSettingsWrite(const QString& cfgfn) {
     if (cfgfn == shipped || QFileInfo::exists(cfgfn))
         return;
     QDir().mkpath(QFileInfo(cfgfn).absolutePath());
-    if (QFileInfo(shipped).isFile() && QFile::copy(shipped, cfgfn))
-        QFile::setPermissions(cfgfn, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                         QFile::ReadOther);
+    // Started whole, in one replacement, as a copy of the shipped file (or empty), readable by
+    // its owner only; the save then changes it as any other.
+    std::string shippedBytes;
+    readRegularFile(QFile::encodeName(shipped).toStdString(), shippedBytes);
+    replaceFile(QFile::encodeName(cfgfn).toStdString(), shippedBytes, nullptr, kOwnerOnly);
 }
 
 } // namespace lumira

@@ -1,7 +1,8 @@
-// Where lumira.ini lives (cfgfn). Beside the program when its folder can be written, as
-// always; otherwise (an installed package, a folder of another user) in the per-user file
-// $XDG_CONFIG_HOME/lumira/lumira.ini, with the program folder's lumira.ini as the shipped
-// defaults until the first save.
+// Where lumira.ini lives (cfgfn). Beside the program when that folder is the user's own and
+// writable, not the installed program's folder under /usr, and its lumira.ini is no symbolic
+// link; otherwise (an installed package, a folder of another user) in the per-user file
+// $XDG_CONFIG_HOME/lumira/lumira.ini, readable by its owner only, with the program folder's
+// lumira.ini as the shipped defaults until the first save.
 #pragma once
 
 #include <QString>
@@ -9,9 +10,9 @@
 
 namespace lumira {
 
-// The rule itself: the program folder's file when `folderWritable`, otherwise the per-user
+// The rule itself: the program folder's file when `folderHoldsSettings`, otherwise the per-user
 // file under `xdgConfigHome`, or `home`/.config when that is empty or not absolute.
-QString settingsFileFor(const QString& programFolder, bool folderWritable,
+QString settingsFileFor(const QString& programFolder, bool folderHoldsSettings,
                         const QString& xdgConfigHome, const QString& home);
 
 // cfgfn for this run.

@@ -4,8 +4,13 @@
 #include "tests/harness/http_server.h"
 #include "tests/harness/process_tree.h"
 
+#include <QTemporaryDir>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace e2e;
 
@@ -18,9 +23,9 @@ struct Settings {
     xcb_window_t display = XCB_NONE;
     xcb_window_t window = XCB_NONE;
 
-    void open() {
+    void open(const QStringList& environment = {}) {
         lumira.program.writeFile("start.htm", solidPage(kGreen));
-        display = lumira.openDisplay();
+        display = lumira.openDisplay(environment);
         lumira.x.keyDown("Shift_L");
         lumira.x.keyDown("F12");
         const auto shown = lumira.x.waitForWindow(kSettings, 5s);
@@ -112,4 +117,40 @@ TEST(SettingsWindow, typedBoxesMoveTheSignAndCloseBoxSavesLikeReturn) {
     EXPECT_EQ(lumira.program.readIni().value_or(""),
               "[Main]\r\nwTop=100\r\nwLeft=10.5\r\nwWidth=0\r\nwHeight=240\r\nURL=\r\n");
     EXPECT_TRUE(lumira.program.running());
+}
+
+// Root running a copy in a folder of another user, whose lumira.ini is a link to a file
+// elsewhere: the link is read as the shipped defaults but never written through; the values
+// go to root's own file, readable by root alone.
+TEST(SettingsWindow, rootInAnotherUsersFolderNeverWritesThroughALink) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    QTemporaryDir outside, home;
+    const std::string target = outside.filePath(QStringLiteral("elsewhere.ini")).toStdString();
+    std::ofstream(target, std::ios::binary) << "[Main]\r\nwLeft=40\r\n";
+    Settings settings;
+    auto& lumira = settings.lumira;
+    const std::string folder = lumira.program.folder();
+    ASSERT_EQ(::symlink(target.c_str(), (folder + "/lumira.ini").c_str()), 0);
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0); // nobody's folder
+    const QString config = home.filePath(QStringLiteral("config"));
+    settings.open(
+        {QStringLiteral("HOME=") + home.path(), QStringLiteral("XDG_CONFIG_HOME=") + config});
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return lumira.x.rootGeometry(settings.display).x == 40; }, 5s));
+
+    settings.click(4560, 1560, 375, 375); // 右
+    settings.click(5880, 1920, 735, 375); // 返回
+    ASSERT_TRUE(lumira.x.waitForNoWindow(kSettings, 5s));
+    std::ostringstream linked;
+    linked << std::ifstream(target, std::ios::binary).rdbuf();
+    EXPECT_EQ(linked.str(), "[Main]\r\nwLeft=40\r\n") << "written through the link";
+    const std::string perUser = (config + QStringLiteral("/lumira/lumira.ini")).toStdString();
+    std::ostringstream saved;
+    saved << std::ifstream(perUser, std::ios::binary).rdbuf();
+    EXPECT_NE(saved.str().find("wLeft=41\r\n"), std::string::npos) << saved.str();
+    struct stat st {};
+    ASSERT_EQ(::stat(perUser.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the per-user file is readable by others";
+    ::chown(folder.c_str(), 0, 0);
 }
