@@ -5,9 +5,11 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,15 +22,42 @@ constexpr int kKnockTimeoutMs = 1000;
 constexpr int kPeerReadMs = 100; // a peer sends its byte right after connecting
 constexpr char kAnswer = 1;
 
-// An abstract socket address (leading NUL): nothing in the file system to go stale.
-socklen_t addressFor(const QString& key, sockaddr_un& address) {
+// Where the copies of one folder meet: a socket in the user's runtime folder, which only the
+// user can write, found from the user id (not the environment, so that a copy started by a
+// timer and one started from the desktop find each other); where that folder is missing, an
+// abstract name, whose holder's and callers' user ids are checked instead.
+struct Channel {
+    sockaddr_un address{};
+    socklen_t length = 0;
+    bool inFileSystem = false;
+};
+
+Channel channelFor(const QString& key) {
     const QByteArray digest =
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    const QByteArray name = "lumira-" + QByteArray::number(::getuid()) + "-" + digest;
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
-    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    const QByteArray uid = QByteArray::number(::getuid());
+    const QByteArray runtime = "/run/user/" + uid;
+    Channel channel;
+    channel.address.sun_family = AF_UNIX;
+    struct stat st {};
+    if (::lstat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
+        const QByteArray path = runtime + "/lumira-" + digest + ".socket";
+        std::memcpy(channel.address.sun_path, path.constData(), size_t(path.size()));
+        channel.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
+        channel.inFileSystem = true;
+        return channel;
+    }
+    // Abstract (leading NUL): nothing in the file system to go stale.
+    const QByteArray name = "lumira-" + uid + "-" + digest;
+    std::memcpy(channel.address.sun_path + 1, name.constData(), size_t(name.size()));
+    channel.length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    return channel;
+}
+
+bool peerIsUs(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
 }
 
 bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
@@ -45,70 +74,111 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
     }
 }
 
-// One attempt: connected, the request sent and the answer read before the deadline. `busy`:
-// nobody listens yet, or the listen queue is full (a copy that is frozen or just starting).
-bool askOnce(const sockaddr_un& address, socklen_t length, char request,
-             const QDeadlineTimer& deadline, bool& busy) {
+enum class Knock { Answered, Silent, NobodyListens, OtherUser };
+
+// One attempt: connected, the request sent and the answer read before the deadline.
+Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& deadline) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return false;
-    bool answered = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+        return Knock::Silent;
+    Knock result = Knock::Silent;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&channel.address), channel.length) == 0) {
         char answer = 0;
-        answered = ::send(fd, &request, 1, MSG_NOSIGNAL) == 1 && waitFor(fd, POLLIN, deadline) &&
-                   ::recv(fd, &answer, 1, 0) == 1 && answer == kAnswer;
-    } else {
-        busy = errno == ECONNREFUSED || errno == EAGAIN;
+        if (!peerIsUs(fd))
+            result = Knock::OtherUser;
+        else if (::send(fd, &request, 1, MSG_NOSIGNAL) == 1 && waitFor(fd, POLLIN, deadline) &&
+                 ::recv(fd, &answer, 1, 0) == 1 && answer == kAnswer)
+            result = Knock::Answered;
+    } else if (errno == ECONNREFUSED || errno == ENOENT) {
+        result = Knock::NobodyListens;
     }
+    // EAGAIN: the listen queue is full, the copy holding it is frozen: silent.
     ::close(fd);
-    return answered;
+    return result;
+}
+
+// Knocks until answered or the deadline; an abstract name may be bound a moment before it is
+// listened on, so nobody listening is tried again there.
+Knock knock(const Channel& channel, char request, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const Knock result = knockOnce(channel, request, deadline);
+        if (result != Knock::NobodyListens || channel.inFileSystem ||
+            deadline.remainingTime() <= kConnectPauseMs)
+            return result;
+        QThread::msleep(kConnectPauseMs);
+    }
+}
+
+int bindTo(const Channel& channel) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&channel.address), channel.length) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
 
 bool SingleInstance::ask(const QString& key, Request request, int timeoutMs) {
-    sockaddr_un address{};
-    const socklen_t length = addressFor(key, address);
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        bool busy = false;
-        if (askOnce(address, length, char(request), deadline, busy))
-            return true;
-        if (!busy || deadline.remainingTime() <= kConnectPauseMs)
-            return false;
-        QThread::msleep(kConnectPauseMs);
-    }
+    return knock(channelFor(key), char(request), timeoutMs) == Knock::Answered;
 }
 
 SingleInstance::SingleInstance(const QString& key, QObject* parent) : QObject(parent) {
-    sockaddr_un address{};
-    const socklen_t length = addressFor(key, address);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        // Any other failure leaves nothing to tell two copies apart, so this one runs.
-        first_ = errno != EADDRINUSE;
-        ::close(fd);
-        if (!first_)
-            ask(key, Request::ComeForward, kKnockTimeoutMs);
-        return;
+    const Channel channel = channelFor(key);
+    int fd = bindTo(channel);
+    if (fd < 0 && errno == EADDRINUSE) {
+        switch (knock(channel, char(Request::ComeForward), kKnockTimeoutMs)) {
+        case Knock::Answered:
+        case Knock::Silent: // a copy that is frozen still holds the folder
+            first_ = false;
+            return;
+        case Knock::OtherUser:
+            std::fputs("lumira: another user holds this folder's one-copy name; this copy runs "
+                       "all the same\n",
+                       stderr);
+            return;
+        case Knock::NobodyListens:
+            if (!channel.inFileSystem) {
+                first_ = false;
+                return;
+            }
+            // The socket of a copy that was killed: taken over.
+            ::unlink(channel.address.sun_path);
+            fd = bindTo(channel);
+            break;
+        }
     }
+    if (fd < 0)
+        return; // nothing to tell two copies apart, so this one runs
     ::listen(fd, 4);
     listener_ = fd;
+    path_ = channel.inFileSystem ? QByteArray(channel.address.sun_path) : QByteArray();
     notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptAll);
 }
 
 SingleInstance::~SingleInstance() {
-    if (listener_ >= 0)
-        ::close(listener_);
+    if (listener_ < 0)
+        return;
+    ::close(listener_);
+    if (!path_.isEmpty())
+        ::unlink(path_.constData());
 }
 
 void SingleInstance::acceptAll() {
     bool comeForward = false;
     bool openSettings = false;
     for (int peer; (peer = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        if (!peerIsUs(peer)) { // another user's process is not answered
+            ::close(peer);
+            continue;
+        }
         const timeval wait{0, kPeerReadMs * 1000};
         ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         ::setsockopt(peer, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);

@@ -7,10 +7,12 @@ class QSocketNotifier;
 
 namespace lumira::platform {
 
-// One running copy per key (the program folder) and user. The first copy holds an abstract
-// local socket named after the key, which the system releases however the copy ends, even
-// by SIGKILL; a later copy or `lumira --settings` reaches the first through it with a request
-// of one byte and waits a bounded time for its answer of one byte.
+// One running copy per key (the program folder) and user. The first copy holds a local socket
+// named after the key, in the user's runtime folder /run/user/UID or, where that is missing,
+// in the abstract namespace with both ends' user ids checked; a killed copy's socket is taken
+// over. A later copy or `lumira --settings` reaches the first through it with a request of one
+// byte and waits at most a bounded time for its answer of one byte, so a frozen first copy
+// holds up nobody. Another user's name never stops a copy from running.
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +38,7 @@ private:
 
     bool first_ = true;
     int listener_ = -1;
+    QByteArray path_; // the socket's file, removed when the copy ends normally
     QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -2,11 +2,19 @@
 #include "tests/e2e/lumira_under_test.h"
 #include "tests/harness/process_tree.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace e2e;
 using harness::Rect;
@@ -18,17 +26,6 @@ void pressChord(harness::X11Session& x) {
     harness::pumpEventsFor(100ms);
     x.keyUp("F12");
     x.keyUp("Shift_L");
-}
-} // namespace
-
-namespace {
-// The whole frame, title bar included, is centred on the screen.
-void expectFrameCentred(harness::X11Session& x, xcb_window_t window) {
-    const Rect frame = x.frameGeometry(window);
-    const Rect screen = x.screenRect();
-    EXPECT_GT(frame.h, x.rootGeometry(window).h) << "no frame extents reported";
-    EXPECT_LE(std::abs(2 * frame.x + frame.w - screen.w), 4) << frame.x << "+" << frame.w;
-    EXPECT_LE(std::abs(2 * frame.y + frame.h - screen.h), 4) << frame.y << "+" << frame.h;
 }
 } // namespace
 
@@ -146,4 +143,50 @@ TEST(WelcomeWindow, oneCopyPerFolderAndAKilledCopyNeverBlocks) {
     lumira.program.kill();
     lumira.program.start();
     EXPECT_TRUE(lumira.x.waitForWindow(kWelcome, kWindowTimeout)) << "blocked by a killed copy";
+
+    // A first copy that is frozen holds up no later start.
+    ::kill(pid_t(lumira.program.pid()), SIGSTOP);
+    for (int start = 0; start < 6; ++start) {
+        const auto begun = std::chrono::steady_clock::now();
+        EXPECT_EQ(launchAgain(), 0) << "start " << start;
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s) << "start " << start;
+    }
+    ::kill(pid_t(lumira.program.pid()), SIGCONT);
+}
+
+// Another user who takes this folder's one-copy name first cannot keep the sign from starting.
+TEST(WelcomeWindow, anotherUsersNameNeverStopsTheSign) {
+    if (::geteuid() != 0 || QFileInfo::exists(QStringLiteral("/run/user/0")))
+        GTEST_SKIP() << "needs root, whose channel is an abstract name";
+    LumiraUnderTest lumira;
+    const QByteArray folder =
+        QFileInfo(QString::fromStdString(lumira.program.folder())).canonicalFilePath().toUtf8();
+    const QByteArray name =
+        "lumira-0-" + QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(32);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t squatter = ::fork();
+    ASSERT_GE(squatter, 0);
+    if (squatter == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0)
+            ::_exit(1);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "x", 1);
+        for (;;)
+            ::pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "nobody could not take the name";
+    lumira.launch();
+    EXPECT_NE(lumira.program.output().find("lumira: another user holds"), std::string::npos);
+    ::kill(squatter, SIGKILL);
+    ::waitpid(squatter, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
