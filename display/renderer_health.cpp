@@ -6,7 +6,7 @@ namespace {
 constexpr double kIdlePingSeconds = 10;
 } // namespace
 
-void RendererHealth::restart(double) {
+void RendererHealth::restart() {
     lastPing_ = -1e9;
     pendingSince_ = -1;
     overLimitSince_ = -1;

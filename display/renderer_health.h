@@ -23,7 +23,7 @@ public:
 
     // A new renderer, or a new page in it: nothing is pending, the clocks start again and the
     // next check pings.
-    void restart(double now);
+    void restart();
     // Whether to send a ping now; `busy`: the renderer kept a core busy since the last check.
     bool shouldPing(double now, bool busy) const;
     // A ping was sent at `now`; the renderer has not been seen free since `busySince` (the

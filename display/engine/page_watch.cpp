@@ -1,9 +1,11 @@
 #include "display/engine/page_watch.h"
 
+#include "platform/renderer_end.h"
 #include <QFile>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
-#include <csignal>
+
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -56,13 +58,21 @@ PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
         emit loadTimedOut();
     });
     connect(&checkTimer_, &QTimer::timeout, this, &PageWatch::checkRenderer);
+    if (lumira::platform::engineInSingleProcess()) {
+        rendererWatched_ = false;
+        std::fputs("lumira: the browser engine runs in a single process, so a frozen or "
+                   "bloated page is not ended\n",
+                   stderr);
+    }
 }
 
 void PageWatch::loadStarted() {
     loadTimer_.start();
     lastCheck_ = seconds(clock_);
-    health_.restart(lastCheck_);
-    checkTimer_.start();
+    health_.restart();
+    ++generation_; // an answer to a ping of the page before does not count for this one
+    if (rendererWatched_)
+        checkTimer_.start();
 }
 
 void PageWatch::loadEnded() {
@@ -82,6 +92,10 @@ void PageWatch::checkRenderer() {
     const long long ticks = cpuTicks(pid);
     // Busy: more than half a core since the last check.
     const bool busy = pid == lastPid_ && (ticks - lastTicks_) * 2 > ticksPerCheck_;
+    if (pid != lastPid_ && lastPid_ != 0) { // a new renderer for the same page
+        health_.restart();
+        ++generation_;
+    }
     lastPid_ = pid;
     lastTicks_ = ticks;
     const double previousCheck = lastCheck_;
@@ -89,10 +103,14 @@ void PageWatch::checkRenderer() {
     if (health_.shouldPing(now, busy)) {
         health_.pinged(now, previousCheck);
         // The answer comes back on this thread once the renderer's main thread is free.
-        page_->runJavaScript(QStringLiteral("0"), [this](const QVariant&) { health_.answered(); });
+        page_->runJavaScript(QStringLiteral("0"),
+                             [this, generation = generation_](const QVariant&) {
+                                 if (generation == generation_)
+                                     health_.answered();
+                             });
     }
     if (health_.check(now, residentMiB(pid)) == lumira::RendererHealth::Verdict::Healthy)
         return;
     checkTimer_.stop();
-    ::kill(pid_t(pid), SIGKILL); // the engine reports the renderer as killed
+    lumira::platform::endRenderer(pid); // the engine reports the renderer as killed
 }

@@ -36,4 +36,6 @@ private:
     qint64 lastPid_ = 0;      // the renderer at the last check
     long long lastTicks_ = 0; // its CPU time then
     long long ticksPerCheck_ = 100;
+    unsigned generation_ = 0;     // the page and renderer the pings are for
+    bool rendererWatched_ = true; // off when the renderer is the program itself
 };

@@ -2,9 +2,13 @@
 // loads the start-up address, Go cancels a pending retry.
 #include "display/page_retry.h"
 #include "display/renderer_health.h"
+#include "platform/renderer_end.h"
 #include "tests/fakes/fake_browser.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -101,7 +105,7 @@ TEST(PageRetry, retryLoadsTheStartAddressEvenAfterTheUserWentElsewhere) {
 TEST(RendererHealth, endsARendererWhosePingWaitsForTheHangTimeoutOrTooBigForTheGraceTime) {
     using Verdict = lumira::RendererHealth::Verdict;
     lumira::RendererHealth health({30, 15, 100, 10});
-    health.restart(0);
+    health.restart();
     EXPECT_TRUE(health.shouldPing(1, false)) << "the first check of a page pings";
     health.pinged(1, 0);
     health.answered();
@@ -119,6 +123,34 @@ TEST(RendererHealth, endsARendererWhosePingWaitsForTheHangTimeoutOrTooBigForTheG
     EXPECT_EQ(health.check(45, 90), Verdict::Healthy);
     EXPECT_EQ(health.check(46, 150), Verdict::Healthy) << "dropping below restarts the grace";
     EXPECT_EQ(health.check(56, 150), Verdict::TooBig) << "10 s above the limit";
-    health.restart(60);
+    health.restart();
     EXPECT_EQ(health.check(61, 150), Verdict::Healthy) << "a new renderer starts afresh";
+}
+
+// The watch signals a renderer of its own and nothing else: not the program, not another
+// child that merely lives under it.
+TEST(RendererEnd, endsOnlyARendererStartedByTheProgram) {
+    const auto child = [](const char* type) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", "sleep 30; true", type, nullptr);
+            ::_exit(127);
+        }
+        return pid;
+    };
+    const auto alive = [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; };
+    EXPECT_FALSE(lumira::platform::endRenderer(::getpid()));
+    EXPECT_FALSE(lumira::platform::endRenderer(1));
+
+    const pid_t other = child("--type=utility");
+    const pid_t renderer = child("--type=renderer");
+    ::usleep(200000); // both have started their command
+    EXPECT_FALSE(lumira::platform::endRenderer(other));
+    EXPECT_TRUE(alive(other)) << "a child that is no renderer was signalled";
+    EXPECT_TRUE(lumira::platform::endRenderer(renderer));
+    int status = 0;
+    EXPECT_EQ(::waitpid(renderer, &status, 0), renderer);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
 }
