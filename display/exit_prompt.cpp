@@ -1,11 +1,27 @@
 #include "display/exit_prompt.h"
 
+#include "ui/window_centre.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace lumira {
 
 namespace {
+
+// Centred on the screen, where the operator looks, as the other windows are; a message box
+// centres itself on its parent, which here is the sign the public reads.
+class ExitPrompt final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event); // sizes the box and places it over the parent
+        centreOnScreen(*this);
+    }
+};
+
 std::function<bool(const QString&)>& answerer() {
     static std::function<bool(const QString&)> current;
     return current;
@@ -15,8 +31,8 @@ std::function<bool(const QString&)>& answerer() {
 bool askToExit(QWidget* window, const QString& title) {
     if (answerer())
         return answerer()(title);
-    QMessageBox box(QMessageBox::Question, title, QStringLiteral("确定要退出\"Lumira\"吗？"),
-                    QMessageBox::Yes | QMessageBox::No, window);
+    ExitPrompt box(QMessageBox::Question, title, QStringLiteral("确定要退出\"Lumira\"吗？"),
+                   QMessageBox::Yes | QMessageBox::No, window);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     box.setDefaultButton(QMessageBox::Yes);

@@ -25,9 +25,16 @@ void appendKeycodes(_XCBKeySymbols* symbols, xcb_keysym_t keysym,
 } // namespace
 
 X11KeyState::X11KeyState() {
+    // $DISPLAY names the display the program uses, also one given with -display.
     connection_ = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection_))
+    if (xcb_connection_has_error(connection_)) {
+        const char* display = std::getenv("DISPLAY");
+        std::fprintf(stderr,
+                     "lumira: the key watch cannot connect to the X display %s; Shift+F12 is "
+                     "not seen\n",
+                     display ? display : "(none)");
         return;
+    }
     symbols_ = xcb_key_symbols_alloc(connection_);
     findKeycodes();
     seedFromKeymap();

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace e2e {
@@ -20,6 +22,15 @@ inline const std::string kSettings = "显示设置";
 
 // A page of one colour filling the browser, to see on the screen exactly where it lands.
 std::string solidPage(uint32_t rgb, const std::string& script = "");
+
+// The whole frame of `window`, title bar included, is centred on the screen (a test check).
+inline void expectFrameCentred(harness::X11Session& x, xcb_window_t window) {
+    const harness::Rect frame = x.frameGeometry(window);
+    const harness::Rect screen = x.screenRect();
+    EXPECT_GT(frame.h, x.rootGeometry(window).h) << "no frame extents reported";
+    EXPECT_LE(std::abs(2 * frame.x + frame.w - screen.w), 4) << frame.x << "+" << frame.w;
+    EXPECT_LE(std::abs(2 * frame.y + frame.h - screen.h), 4) << frame.y << "+" << frame.h;
+}
 
 // One copy of the program in a folder of its own, started and driven from outside.
 class LumiraUnderTest {

@@ -185,6 +185,7 @@ TEST(DisplayWindow, closeAsksFirstNoKeepsThePageYesEndsTheProgram) {
 
     const xcb_window_t first = prompt();
     ASSERT_NE(first, xcb_window_t(XCB_NONE));
+    expectFrameCentred(x, first); // where the operator looks, not on the sign
     x.activate(first);
     harness::waitUntil([&] { return x.activeWindow() == first; }, 5s);
     x.tap("Escape"); // No
