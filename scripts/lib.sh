@@ -11,6 +11,7 @@ LUMIRA_PACKAGES=(
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
     libxcb-screensaver0-dev libxcb-dpms0-dev
     libgtest-dev libgmock-dev
+    clang libclang-rt-14-dev # libFuzzer, for the parsers' fuzz targets
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested
     locales-all # a decimal-comma locale, to test that the number rule ignores it
