@@ -1,7 +1,5 @@
 #include "common/twips.h"
 
-#include "platform/screen_factors.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -11,13 +9,6 @@ namespace {
 constexpr double kMinCoordinate = -32768.0;
 constexpr double kMaxCoordinate = 32767.0;
 } // namespace
-
-TwipsFactors screenTwipsPerPixel() {
-    const auto dpi = platform::primaryScreenDpi();
-    if (!dpi)
-        return {};
-    return {float(1440.0 / dpi->x), float(1440.0 / dpi->y)};
-}
 
 int toPixels(float twips, float factor) {
     const double pixels = std::round(static_cast<double>(twips) / factor);

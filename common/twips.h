@@ -10,10 +10,6 @@ struct TwipsFactors {
     float y = 15.0f;
 };
 
-// Twips per pixel of the primary screen: 1440 / its logical DPI, horizontally and vertically
-// (15 when the screen reports no DPI).
-TwipsFactors screenTwipsPerPixel();
-
 // The display window reaches this far beyond its browser, to the right and below.
 inline constexpr float kWindowMarginTwips = 20.0f;
 

@@ -1,6 +1,5 @@
 #include "display/form1.h"
 
-#include "common/module3.h"
 #include "common/program_folder.h"
 #include "common/settings_file.h"
 #include "display/browser.h"
@@ -9,6 +8,7 @@
 #include "display/startup_values.h"
 #include "platform/key_state.h"
 #include "platform/window_state.h"
+#include "ui/module3.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,9 +1,9 @@
 #include "welcome/form3.h"
 
-#include "common/fonts.h"
-#include "common/help_file.h"
-#include "common/link_label.h"
-#include "common/window_centre.h"
+#include "ui/fonts.h"
+#include "ui/help_file.h"
+#include "ui/link_label.h"
+#include "ui/window_centre.h"
 #include "version.h"
 #include "welcome/version_line.h"
 

@@ -1,6 +1,5 @@
 #include "welcome/program_start.h"
 
-#include "common/module3.h"
 #include "common/options.h"
 #include "common/program_folder.h"
 #include "common/settings_file.h"
@@ -18,6 +17,8 @@
 #include "platform/window_state.h"
 #include "platform/x11_display.h"
 #include "settings/form2.h"
+#include "ui/module3.h"
+#include "ui/screen_twips.h"
 #include "welcome/form3.h"
 
 #include <QApplication>

@@ -2,7 +2,6 @@
 // OpenGL, and where the settings file lives.
 #include "common/options.h"
 #include "common/settings_file.h"
-#include "display/rendering_path.h"
 #include "tests/table_case.h"
 
 #include <gtest/gtest.h>
@@ -66,39 +65,6 @@ INSTANTIATE_TEST_SUITE_P(
                     1024,
                     0},
         OptionsCase{"auto-enter-zero-is-off", {{"AutoEnter", "0"}}, 16384, 30, 15, 1024, 0}),
-    table::CaseName());
-
-struct RenderingCase : table::Case {
-    const char* option;
-    bool contextMade;
-    const char* renderer;
-    bool software;
-};
-
-class RenderingTable : public testing::TestWithParam<RenderingCase> {};
-
-TEST_P(RenderingTable, softwareUnlessOpenGlIsHardwareOrTheOptionSays) {
-    const auto& row = GetParam();
-    const lumira::RenderingPath path = lumira::chooseRenderingPath(
-        lumira::parseRenderingOption(row.option), row.contextMade, row.renderer);
-    EXPECT_EQ(path.software, row.software);
-    EXPECT_FALSE(path.reason.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, RenderingTable,
-    testing::Values(
-        RenderingCase{"hardware-keeps-the-gpu", "", true, "Mesa Intel(R) UHD Graphics 620", false},
-        RenderingCase{"llvmpipe-is-software", "auto", true, "llvmpipe (LLVM 15.0.6, 256 bits)",
-                      true},
-        RenderingCase{"softpipe-is-software", "auto", true, "softpipe", true},
-        RenderingCase{"swrast-is-software", "Auto", true, "Software Rasterizer", true},
-        RenderingCase{"no-context-is-software", "auto", false, "", true},
-        RenderingCase{"unknown-renderer-is-software", "auto", true, "", true},
-        RenderingCase{"option-gpu-wins-over-llvmpipe", " GPU ", true, "llvmpipe", false},
-        RenderingCase{"option-software-wins-over-hardware", "software", true, "NVIDIA GeForce",
-                      true},
-        RenderingCase{"unknown-option-is-auto", "fast", true, "AMD Radeon RX 6600", false}),
     table::CaseName());
 
 TEST(SettingsFile, besideTheProgramWhenWritableOtherwisePerUser) {

@@ -1,5 +1,7 @@
-// What the display window makes of lumira.ini at start-up, and twips to device pixels.
+// What the display window makes of lumira.ini at start-up, twips to device pixels, and the
+// drawing path it chooses.
 #include "common/twips.h"
+#include "display/rendering_path.h"
 #include "display/startup_values.h"
 #include "tests/table_case.h"
 
@@ -18,6 +20,39 @@ struct StartupCase : table::Case {
 class StartupValuesTest : public testing::TestWithParam<StartupCase> {};
 
 const QString kDefaultPage = QStringLiteral("/opt/lumira/start.htm");
+
+struct RenderingCase : table::Case {
+    const char* option;
+    bool contextMade;
+    const char* renderer;
+    bool software;
+};
+
+class RenderingTable : public testing::TestWithParam<RenderingCase> {};
+
+TEST_P(RenderingTable, softwareUnlessOpenGlIsHardwareOrTheOptionSays) {
+    const auto& row = GetParam();
+    const lumira::RenderingPath path = lumira::chooseRenderingPath(
+        lumira::parseRenderingOption(row.option), row.contextMade, row.renderer);
+    EXPECT_EQ(path.software, row.software);
+    EXPECT_FALSE(path.reason.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RenderingTable,
+    testing::Values(
+        RenderingCase{"hardware-keeps-the-gpu", "", true, "Mesa Intel(R) UHD Graphics 620", false},
+        RenderingCase{"llvmpipe-is-software", "auto", true, "llvmpipe (LLVM 15.0.6, 256 bits)",
+                      true},
+        RenderingCase{"softpipe-is-software", "auto", true, "softpipe", true},
+        RenderingCase{"swrast-is-software", "Auto", true, "Software Rasterizer", true},
+        RenderingCase{"no-context-is-software", "auto", false, "", true},
+        RenderingCase{"unknown-renderer-is-software", "auto", true, "", true},
+        RenderingCase{"option-gpu-wins-over-llvmpipe", " GPU ", true, "llvmpipe", false},
+        RenderingCase{"option-software-wins-over-hardware", "software", true, "NVIDIA GeForce",
+                      true},
+        RenderingCase{"unknown-option-is-auto", "fast", true, "AMD Radeon RX 6600", false}),
+    table::CaseName());
 
 } // namespace
 

@@ -1,7 +1,7 @@
 // The welcome window without a screen: its layout, version line, OK and Help.
-#include "common/link_label.h"
 #include "common/program_folder.h"
 #include "platform/text_viewer.h"
+#include "ui/link_label.h"
 #include "welcome/form3.h"
 
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "common/help_file.h"
+#include "ui/help_file.h"
 
 #include "common/program_folder.h"
 #include "platform/text_viewer.h"

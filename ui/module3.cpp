@@ -1,4 +1,4 @@
-#include "common/module3.h"
+#include "ui/module3.h"
 
 #include "platform/window_state.h"
 

@@ -1,4 +1,4 @@
-#include "common/fonts.h"
+#include "ui/fonts.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "common/window_centre.h"
+#include "ui/window_centre.h"
 
 #include "platform/window_state.h"
 
