@@ -32,16 +32,17 @@ struct Channel {
     bool inFileSystem = false;
 };
 
-Channel channelFor(const QString& key) {
+Channel channelFor(const QString& key, const QByteArray& runtimeBase) {
     const QByteArray digest =
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
     const QByteArray uid = QByteArray::number(::getuid());
-    const QByteArray runtime = "/run/user/" + uid;
+    const QByteArray runtime = runtimeBase + "/" + uid;
     Channel channel;
     channel.address.sun_family = AF_UNIX;
     struct stat st {};
-    if (::lstat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
-        const QByteArray path = runtime + "/lumira-" + digest + ".socket";
+    const QByteArray path = runtime + "/lumira-" + digest + ".socket";
+    if (path.size() < qsizetype(sizeof channel.address.sun_path) &&
+        ::lstat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
         std::memcpy(channel.address.sun_path, path.constData(), size_t(path.size()));
         channel.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
         channel.inFileSystem = true;
@@ -125,12 +126,14 @@ int bindTo(const Channel& channel) {
 
 } // namespace
 
-bool SingleInstance::ask(const QString& key, Request request, int timeoutMs) {
-    return knock(channelFor(key), char(request), timeoutMs) == Knock::Answered;
+bool SingleInstance::ask(const QString& key, Request request, int timeoutMs,
+                         const QByteArray& runtimeBase) {
+    return knock(channelFor(key, runtimeBase), char(request), timeoutMs) == Knock::Answered;
 }
 
-SingleInstance::SingleInstance(const QString& key, QObject* parent) : QObject(parent) {
-    const Channel channel = channelFor(key);
+SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase, QObject* parent)
+    : QObject(parent) {
+    const Channel channel = channelFor(key, runtimeBase);
     int fd = bindTo(channel);
     if (fd < 0 && errno == EADDRINUSE) {
         switch (knock(channel, char(Request::ComeForward), kKnockTimeoutMs)) {

@@ -18,14 +18,19 @@ class SingleInstance final : public QObject {
 public:
     enum class Request : char { ComeForward = 1, OpenSettings = 2 };
 
-    explicit SingleInstance(const QString& key, QObject* parent = nullptr);
+    // `runtimeBase`: where the users' runtime folders are (tests put theirs elsewhere).
+    explicit SingleInstance(const QString& key, const QByteArray& runtimeBase = kRuntimeBase,
+                            QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // False when another copy already holds the key; it has been asked to come forward.
     bool isFirst() const { return first_; }
 
     // Asks the copy holding `key`; true when it answered within `timeoutMs`.
-    static bool ask(const QString& key, Request request, int timeoutMs);
+    static bool ask(const QString& key, Request request, int timeoutMs,
+                    const QByteArray& runtimeBase = kRuntimeBase);
+
+    static constexpr const char* kRuntimeBase = "/run/user";
 
 signals:
     // A later copy was started with the same key.
