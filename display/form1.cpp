@@ -64,7 +64,6 @@ void Form1::Form_Load() {
     lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
     wb1_->Navigate(URL);
     lumira::platform::markSkipTaskbar(*this);
-    lumira::platform::markOnAllWorkspaces(*this);
     Module3::setTopmost(*this);
 }
 

@@ -31,6 +31,10 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
     connect(events_, &platform::WindowEvents::changed, this, &WindowKeeper::soon);
     connect(events_, &platform::WindowEvents::othersChanged, this, &WindowKeeper::soon);
     tick_.start();
+    // The first check puts the window on every workspace once the manager has mapped it. Asked
+    // for before the map, mutter now and then never shows the window's first paint (about
+    // one start in ten under load), and a static page never paints again.
+    soon();
 }
 
 void WindowKeeper::soon() {

@@ -136,21 +136,6 @@ void keepAbove(QWidget& window) {
     changeState(window, x11Atom("_NET_WM_STATE_ABOVE"), true);
 }
 
-void markOnAllWorkspaces(QWidget& window) {
-    changeState(window, x11Atom("_NET_WM_STATE_STICKY"), true);
-    xcb_connection_t* c = x11Connection();
-    if (!hasX11() || !c)
-        return;
-    const auto id = xcb_window_t(window.winId());
-    const uint32_t all = 0xFFFFFFFF;
-    if (window.isVisible())
-        sendToRoot(c, id, x11Atom("_NET_WM_DESKTOP"), {all, kSourcePager, 0, 0});
-    else
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, x11Atom("_NET_WM_DESKTOP"),
-                            XCB_ATOM_CARDINAL, 32, 1, &all);
-    xcb_flush(c);
-}
-
 void markSkipTaskbar(QWidget& window) {
     changeState(window, x11Atom("_NET_WM_STATE_SKIP_TASKBAR"), true);
     changeState(window, x11Atom("_NET_WM_STATE_SKIP_PAGER"), true);

@@ -20,10 +20,6 @@ void raiseAndActivate(QWidget& window);
 // Keeps the window off the taskbar and the pager; call before it is first shown.
 void markSkipTaskbar(QWidget& window);
 
-// Puts the window on every workspace (EWMH _NET_WM_DESKTOP all, and sticky); before it is
-// first shown, so that it never belongs to one workspace alone.
-void markOnAllWorkspaces(QWidget& window);
-
 // The frame the window manager will put around the (not yet shown) window: title bar and
 // borders, as it reports them in _NET_FRAME_EXTENTS. No margins without a window manager
 // that answers within a tenth of a second.
