@@ -38,25 +38,8 @@ std::optional<uint32_t> cardinal(xcb_connection_t* c, xcb_window_t window, const
     return *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
 }
 
-bool supported(xcb_connection_t* c, const char* name) {
-    return contains(atomList(c, rootOf(c), "_NET_SUPPORTED"), internAtom(c, name));
-}
-
-void sendToRoot(xcb_connection_t* c, xcb_window_t window, const char* type,
-                std::array<uint32_t, 5> data) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = internAtom(c, type);
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(c, 0, rootOf(c),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-}
-
 void addState(xcb_connection_t* c, xcb_window_t window, const char* first, const char* second) {
-    sendToRoot(c, window, "_NET_WM_STATE",
+    sendToRoot(c, window, internAtom(c, "_NET_WM_STATE"),
                {kAdd, internAtom(c, first), second ? internAtom(c, second) : 0, kSourcePager, 0});
 }
 
@@ -151,12 +134,14 @@ void restoreWindowState(xcb_connection_t* c, xcb_window_t window, const WindowFa
         xcb_map_window(c, window);
         // A minimised window comes back the way a taskbar brings it back.
         if (facts.minimised)
-            sendToRoot(c, window, "_NET_ACTIVE_WINDOW", {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
+            sendToRoot(c, window, internAtom(c, "_NET_ACTIVE_WINDOW"),
+                       {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
     }
     addState(c, window, "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR");
     addState(c, window, "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_STICKY");
     if (!facts.onAllWorkspaces)
-        sendToRoot(c, window, "_NET_WM_DESKTOP", {kAllWorkspaces, kSourcePager, 0, 0, 0});
+        sendToRoot(c, window, internAtom(c, "_NET_WM_DESKTOP"),
+                   {kAllWorkspaces, kSourcePager, 0, 0, 0});
     xcb_flush(c);
 }
 
@@ -203,8 +188,9 @@ std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t wi
 void raiseToTop(xcb_connection_t* c, xcb_window_t window) {
     if (!c)
         return;
-    if (supported(c, "_NET_RESTACK_WINDOW")) {
-        sendToRoot(c, window, "_NET_RESTACK_WINDOW", {kSourcePager, XCB_NONE, kStackAbove, 0, 0});
+    if (windowManagerSupports(c, internAtom(c, "_NET_RESTACK_WINDOW"))) {
+        sendToRoot(c, window, internAtom(c, "_NET_RESTACK_WINDOW"),
+                   {kSourcePager, XCB_NONE, kStackAbove, 0, 0});
     } else {
         const uint32_t above = XCB_STACK_MODE_ABOVE;
         xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);

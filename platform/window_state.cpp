@@ -1,6 +1,7 @@
 #include "platform/window_state.h"
 
 #include "platform/window_system.h"
+#include "platform/x11_reply.h"
 
 #include <QThread>
 #include <QWidget>
@@ -18,19 +19,6 @@ constexpr uint32_t kAdd = 1;
 constexpr uint32_t kSourcePager = 2; // a request the window manager honours without question
 constexpr int kFrameExtentsWaitMs = 100;
 constexpr int kFrameExtentsPollMs = 2;
-
-void sendToRoot(xcb_connection_t* c, xcb_window_t window, xcb_atom_t type,
-                std::array<uint32_t, 4> data) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = type;
-    std::copy(data.begin(), data.end(), event.data.data32);
-    xcb_send_event(c, 0, x11Root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-}
 
 // A window that is not mapped yet carries its state in its own property, which the window
 // manager reads when it maps the window.
@@ -64,20 +52,6 @@ void changeState(QWidget& window, xcb_atom_t atom, bool add) {
     else
         changeStateProperty(c, id, atom, add);
     xcb_flush(c);
-}
-
-bool supportedByWindowManager(xcb_connection_t* c, xcb_atom_t wanted) {
-    auto cookie =
-        xcb_get_property(c, 0, x11Root(), x11Atom("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 4096);
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(c, cookie, nullptr);
-    bool found = false;
-    if (reply && reply->format == 32) {
-        auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
-        const int count = xcb_get_property_value_length(reply) / 4;
-        found = std::find(atoms, atoms + count, wanted) != atoms + count;
-    }
-    std::free(reply);
-    return found;
 }
 
 std::optional<QMargins> readFrameExtents(xcb_connection_t* c, xcb_window_t window) {
@@ -120,7 +94,7 @@ QMargins frameExtents(QWidget& window) {
     if (auto known = readFrameExtents(c, id))
         return *known;
     const xcb_atom_t request = x11Atom("_NET_REQUEST_FRAME_EXTENTS");
-    if (!supportedByWindowManager(c, request))
+    if (!windowManagerSupports(c, request))
         return {};
     sendToRoot(c, id, request, {0, 0, 0, 0});
     xcb_flush(c);

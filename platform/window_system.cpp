@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QHash>
+#include <algorithm>
 #include <cstdlib>
 
 namespace lumira::platform {
@@ -37,6 +38,31 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
     if (atom != XCB_NONE)
         cache.insert(key, atom);
     return atom;
+}
+
+void sendToRoot(xcb_connection_t* c, xcb_window_t window, xcb_atom_t type,
+                std::array<uint32_t, 5> data) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(c, 0, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+}
+
+bool windowManagerSupports(xcb_connection_t* c, xcb_atom_t atom) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    auto reply = owned(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, root, internAtom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 4096),
+        nullptr));
+    if (!reply || reply->format != 32)
+        return false;
+    auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    return std::find(atoms, atoms + count, atom) != atoms + count;
 }
 
 xcb_atom_t x11Atom(const char* name) {
