@@ -36,6 +36,10 @@ Options readOptions(const std::function<std::string(const std::string& key)>& re
     options.memoryLimitMiB = wholeNumberOr(read("MemoryLimit"), {64, 65536}, memoryDefault);
     options.autoEnterSeconds = wholeNumberOr(read("AutoEnter"), {0, 3600}, 0);
     options.rendering = read("Rendering");
+    options.offlinePage = std::string(trimBlanks(read("OfflinePage")));
+    options.darkHours = parseDarkHours(read("DarkHours"));
+    options.reloadEveryMinutes = wholeNumberOr(read("ReloadEvery"), {0, 10080}, 0);
+    options.staleAfterMinutes = wholeNumberOr(read("StaleAfter"), {0, 10080}, 0);
     return options;
 }
 

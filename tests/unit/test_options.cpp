@@ -67,6 +67,62 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"auto-enter-zero-is-off", {{"AutoEnter", "0"}}, 16384, 30, 15, 1024, 0}),
     table::CaseName());
 
+struct DarkHoursCase : table::Case {
+    std::string text;
+    std::vector<lumira::DarkRange> ranges;
+};
+
+class DarkHoursTable : public testing::TestWithParam<DarkHoursCase> {};
+
+TEST_P(DarkHoursTable, readableRangesKeptOthersLeftOut) {
+    EXPECT_EQ(lumira::parseDarkHours(GetParam().text), GetParam().ranges);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DarkHoursTable,
+    testing::Values(
+        DarkHoursCase{"empty", "", {}},
+        DarkHoursCase{"past-midnight", "22:00-07:00", {{1320, 420}}},
+        DarkHoursCase{"two-with-blanks", " 7:05 - 8:00 ,12:30-13:00", {{425, 480}, {750, 780}}},
+        DarkHoursCase{"bad-one-left-out", "24:00-07:00,1:60-2:00,x,12:00-13:00", {{720, 780}}},
+        DarkHoursCase{"empty-range-left-out", "08:00-08:00", {}},
+        DarkHoursCase{"not-a-clock", "8-9,08:0-09:00,008:00-09:00,08:00-09:00-10:00", {}}),
+    table::CaseName());
+
+TEST(DarkHours, insideFromTheStartUpToTheEnd) {
+    const std::vector<lumira::DarkRange> night{{1320, 420}}, lunch{{720, 780}};
+    EXPECT_TRUE(lumira::isDark(night, 1320));
+    EXPECT_TRUE(lumira::isDark(night, 0));
+    EXPECT_TRUE(lumira::isDark(night, 419));
+    EXPECT_FALSE(lumira::isDark(night, 420));
+    EXPECT_FALSE(lumira::isDark(night, 1319));
+    EXPECT_TRUE(lumira::isDark(lunch, 720));
+    EXPECT_FALSE(lumira::isDark(lunch, 780));
+    EXPECT_FALSE(lumira::isDark({}, 0));
+}
+
+TEST(Options, pageOptionsWithinRangeOrTheirDefault) {
+    const auto read = [](std::map<std::string, std::string> stored) {
+        return lumira::readOptions([&](const std::string& key) { return stored[key]; }, 4096);
+    };
+    const lumira::Options none = read({});
+    EXPECT_EQ(none.reloadEveryMinutes, 0);
+    EXPECT_EQ(none.staleAfterMinutes, 0);
+    EXPECT_TRUE(none.offlinePage.empty());
+    EXPECT_TRUE(none.darkHours.empty());
+    const lumira::Options set = read({{"ReloadEvery", "15"},
+                                      {"StaleAfter", "10080"},
+                                      {"OfflinePage", " logo.png "},
+                                      {"DarkHours", "22:00-07:00"}});
+    EXPECT_EQ(set.reloadEveryMinutes, 15);
+    EXPECT_EQ(set.staleAfterMinutes, 10080);
+    EXPECT_EQ(set.offlinePage, "logo.png");
+    EXPECT_EQ(set.darkHours.size(), 1u);
+    const lumira::Options bad = read({{"ReloadEvery", "-1"}, {"StaleAfter", "10081"}});
+    EXPECT_EQ(bad.reloadEveryMinutes, 0);
+    EXPECT_EQ(bad.staleAfterMinutes, 0);
+}
+
 TEST(SettingsFile, besideTheProgramWhenWritableOtherwisePerUser) {
     EXPECT_EQ(lumira::settingsFileFor("/opt/lumira", true, "/x", "/home/u"),
               "/opt/lumira/lumira.ini");
