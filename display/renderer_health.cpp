@@ -26,13 +26,15 @@ void RendererHealth::answered() {
     pendingSince_ = -1;
 }
 
-RendererHealth::Verdict RendererHealth::check(double now, double residentMiB) {
+RendererHealth::Verdict RendererHealth::check(double now, double ownMiB) {
     if (pendingSince_ >= 0 && now - pendingSince_ >= limits_.hangTimeoutSeconds)
         return Verdict::Hung;
-    if (residentMiB <= limits_.memoryLimitMiB) {
+    if (ownMiB <= limits_.memoryLimitMiB) {
         overLimitSince_ = -1;
         return Verdict::Healthy;
     }
+    if (ownMiB > 2.0 * limits_.memoryLimitMiB)
+        return Verdict::TooBig; // growing this fast, it would push the PC into swap first
     if (overLimitSince_ < 0)
         overLimitSince_ = now;
     return now - overLimitSince_ >= limits_.memoryGraceSeconds ? Verdict::TooBig : Verdict::Healthy;

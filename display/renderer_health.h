@@ -12,9 +12,9 @@ struct WatchLimits {
 
 // Decides, at each check (about once a second), whether the page's renderer has to be ended:
 // a ping (a trivial script) has waited for its answer for the hang timeout, or the renderer's
-// resident memory has stayed above the limit for the grace time. A renderer is pinged when it
-// is busy, the way a script in an endless loop keeps it, and otherwise only every ten
-// seconds, so an idle sign costs next to nothing. Times are seconds on a monotonic clock.
+// own memory has stayed above the limit for the grace time or passed twice the limit. A renderer is
+// pinged when it is busy, the way a script in an endless loop keeps it, and otherwise only every
+// ten seconds, so an idle sign costs next to nothing. Times are seconds on a monotonic clock.
 class RendererHealth {
 public:
     enum class Verdict { Healthy, Hung, TooBig };
@@ -30,8 +30,11 @@ public:
     // previous check, or the page's start), which is when its silence is counted from.
     void pinged(double now, double busySince);
     void answered();
-    // One check with the renderer's resident memory in MiB.
-    Verdict check(double now, double residentMiB);
+    // One check with the renderer's own memory in MiB (the largest renderer's, for a page
+    // with frames in renderers of their own).
+    Verdict check(double now, double ownMiB);
+    // The last check found the memory above the limit: checks come more often.
+    bool aboveLimit() const { return overLimitSince_ >= 0; }
 
 private:
     WatchLimits limits_;

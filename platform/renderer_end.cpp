@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <csignal>
 #include <sys/syscall.h>
@@ -42,7 +43,50 @@ bool isRenderer(qint64 pid) {
            startedAs(parentOf(pid), QByteArrayLiteral("--type=zygote"));
 }
 
+// Children of every thread of `pid`.
+std::vector<qint64> childrenOf(qint64 pid) {
+    std::vector<qint64> children;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list(tasks.filePath(task + QStringLiteral("/children")));
+        if (!list.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& child : list.readAll().split(' ')) {
+            if (const qint64 number = child.trimmed().toLongLong(); number > 0)
+                children.push_back(number);
+        }
+    }
+    return children;
+}
+
 } // namespace
+
+std::vector<qint64> ourRenderers() {
+    std::vector<qint64> found;
+    std::vector<qint64> below = childrenOf(::getpid());
+    for (size_t i = 0; i < below.size() && i < 256; ++i) {
+        const qint64 pid = below[i];
+        // The zygote's own fork keeps its command line too and is counted, but holds next to
+        // no memory of its own; the renderers are its children.
+        if (isRenderer(pid))
+            found.push_back(pid);
+        const std::vector<qint64> children = childrenOf(pid);
+        below.insert(below.end(), children.begin(), children.end());
+    }
+    return found;
+}
+
+double ownMemoryMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    long long kib = 0;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("RssAnon:") || line.startsWith("RssShmem:"))
+            kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return double(kib) / 1024.0;
+}
 
 bool endRenderer(qint64 pid) {
     if (pid <= 1 || pid == ::getpid())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <vector>
 
 namespace lumira::platform {
 
@@ -9,6 +10,14 @@ namespace lumira::platform {
 // engine (named so on its command line, or forked by the engine's zygote) started by this
 // program, and never this program itself. False when nothing was signalled.
 bool endRenderer(qint64 pid);
+
+// The browser engine's renderer processes started by this program (a page's frames of other
+// sites run in renderers of their own), found by walking down the lists of children.
+std::vector<qint64> ourRenderers();
+
+// A process's own memory in MiB: its anonymous and shared-memory pages, not the library pages
+// it maps like every process; 0 when it cannot be read.
+double ownMemoryMiB(qint64 pid);
 
 // Whether the browser engine was told to run in a single process (the renderer is then the
 // program itself, and must never be ended).

@@ -10,6 +10,8 @@
 
 namespace {
 constexpr int kCheckMs = 1000;
+constexpr int kCheckAboveLimitMs = 200;
+constexpr int kLookupEveryChecks = 5; // frames come and go with the page, not every second
 
 double seconds(const QElapsedTimer& clock) {
     return double(clock.elapsed()) / 1000.0;
@@ -25,23 +27,12 @@ long long cpuTicks(qint64 pid) {
     return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
 }
 
-// Resident memory of a process in MiB, 0 when it cannot be read.
-double residentMiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
 } // namespace
 
 PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
     : QObject(page), page_(page), health_(limits) {
     clock_.start();
-    ticksPerCheck_ = ::sysconf(_SC_CLK_TCK) * kCheckMs / 1000;
+    ticksPerSecond_ = ::sysconf(_SC_CLK_TCK);
     loadTimer_.setSingleShot(true);
     loadTimer_.setInterval(limits.loadTimeoutSeconds * 1000);
     checkTimer_.setInterval(kCheckMs);
@@ -55,7 +46,7 @@ PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &PageWatch::rendererEnded);
     connect(&loadTimer_, &QTimer::timeout, this, [this] {
         page_->triggerAction(QWebEnginePage::Stop);
-        emit loadTimedOut();
+        emit pageFailed();
     });
     connect(&checkTimer_, &QTimer::timeout, this, &PageWatch::checkRenderer);
     if (lumira::platform::engineInSingleProcess()) {
@@ -75,6 +66,10 @@ void PageWatch::loadStarted() {
         checkTimer_.start();
 }
 
+void PageWatch::pageShown() {
+    loadTimer_.stop();
+}
+
 void PageWatch::loadEnded() {
     loadTimer_.stop();
 }
@@ -84,6 +79,21 @@ void PageWatch::rendererEnded() {
     checkTimer_.stop(); // until the retry starts the next load in a new renderer
 }
 
+std::pair<qint64, double> PageWatch::largestRenderer(qint64 pagePid) {
+    if (pagePid != lastPid_ || ++checksSinceLookup_ >= kLookupEveryChecks) {
+        renderers_ = lumira::platform::ourRenderers();
+        checksSinceLookup_ = 0;
+    }
+    std::pair<qint64, double> largest{pagePid, lumira::platform::ownMemoryMiB(pagePid)};
+    for (const qint64 pid : renderers_) {
+        if (pid == pagePid)
+            continue;
+        if (const double own = lumira::platform::ownMemoryMiB(pid); own > largest.second)
+            largest = {pid, own};
+    }
+    return largest;
+}
+
 void PageWatch::checkRenderer() {
     const qint64 pid = page_->renderProcessPid();
     if (pid <= 0)
@@ -91,7 +101,9 @@ void PageWatch::checkRenderer() {
     const double now = seconds(clock_);
     const long long ticks = cpuTicks(pid);
     // Busy: more than half a core since the last check.
-    const bool busy = pid == lastPid_ && (ticks - lastTicks_) * 2 > ticksPerCheck_;
+    const bool busy = pid == lastPid_ &&
+                      double(ticks - lastTicks_) * 2 > double(ticksPerSecond_) * (now - lastCheck_);
+    const auto [largestPid, largestMiB] = largestRenderer(pid);
     if (pid != lastPid_ && lastPid_ != 0) { // a new renderer for the same page
         health_.restart();
         ++generation_;
@@ -109,8 +121,19 @@ void PageWatch::checkRenderer() {
                                      health_.answered();
                              });
     }
-    if (health_.check(now, residentMiB(pid)) == lumira::RendererHealth::Verdict::Healthy)
+    const auto verdict = health_.check(now, largestMiB);
+    checkTimer_.setInterval(health_.aboveLimit() ? kCheckAboveLimitMs : kCheckMs);
+    if (verdict == lumira::RendererHealth::Verdict::Healthy)
         return;
-    checkTimer_.stop();
-    lumira::platform::endRenderer(pid); // the engine reports the renderer as killed
+    const qint64 victim = verdict == lumira::RendererHealth::Verdict::Hung ? pid : largestPid;
+    emit rendererEnding();
+    if (victim == pid) {
+        checkTimer_.stop();
+        lumira::platform::endRenderer(pid); // the engine reports the renderer as killed
+        return;
+    }
+    // A frame's renderer: the page itself reports nothing, so it is loaded again from here.
+    health_.restart();
+    if (lumira::platform::endRenderer(victim))
+        emit pageFailed();
 }
