@@ -20,6 +20,10 @@ public:
     virtual bool GoForward() = 0;
     virtual void Stop() = 0;
 
+    // Dark hours: the rectangle shows black and the page is unloaded (no work, no network);
+    // when they end, the caller loads the page again.
+    virtual void setDark(bool dark) = 0;
+
     virtual void setWidth(float twips) = 0;
     virtual void setHeight(float twips) = 0;
     virtual float Width() const = 0;

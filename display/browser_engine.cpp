@@ -39,10 +39,11 @@ bool loadBrowserEngine() {
     return state.create != nullptr;
 }
 
-std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits) {
+std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits,
+                                        const CoverOptions& cover) {
     if (!loadBrowserEngine())
         return nullptr;
-    return std::unique_ptr<Browser>(engine().create(host, &factors, &limits));
+    return std::unique_ptr<Browser>(engine().create(host, &factors, &limits, &cover));
 }
 
 const std::string& browserEngineError() {

@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 #include "display/browser.h"
+#include "display/cover_state.h"
 #include "display/renderer_health.h"
 
 #include <memory>
@@ -19,7 +20,8 @@ namespace lumira {
 bool loadBrowserEngine();
 
 // A browser on the real engine inside `host`, or null when the engine could not be loaded.
-std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits);
+std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, WatchLimits limits,
+                                        const CoverOptions& cover);
 
 // Why the engine could not be loaded; empty when it was.
 const std::string& browserEngineError();
@@ -29,7 +31,7 @@ inline constexpr char kBrowserModuleFile[] = "lumira-browser.so";
 
 // The entry the module exports under this name.
 using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors,
-                                      const WatchLimits* limits);
+                                      const WatchLimits* limits, const CoverOptions* cover);
 inline constexpr char kCreateWebBrowserSymbol[] = "lumiraCreateWebBrowser";
 
 } // namespace lumira

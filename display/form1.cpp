@@ -26,10 +26,12 @@ QString defaultPage() {
 }
 } // namespace
 
-Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings)
+Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings,
+             lumira::SignHours hours)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), factors_(factors),
       wb1_(makeBrowser(this)), settings_(std::move(settings)),
-      keys_(lumira::platform::KeyState::create()), retry_(*wb1_, errTimer_, URL) {
+      keys_(lumira::platform::KeyState::create()), retry_(*wb1_, errTimer_, URL),
+      schedule_(this, std::move(hours)) {
     setWindowTitle(QStringLiteral("LED客户端"));
     setAutoFillBackground(true);
     QPalette background = palette();
@@ -44,6 +46,8 @@ Form1::Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsW
             &Form1::watchedKeysChanged);
     connect(wb1_.get(), &Browser::NavigateError, this, &Form1::wb1_NavigateError);
     connect(&errTimer_.timer, &QTimer::timeout, this, &Form1::Timer_err_Timer);
+    connect(&schedule_, &lumira::SignSchedule::darkChanged, this, &Form1::schedule_DarkChanged);
+    connect(&schedule_, &lumira::SignSchedule::reloadDue, this, &Form1::schedule_ReloadDue);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& session) {
         if (session.allowsInteraction() && Form_QueryUnload())
             session.cancel();
@@ -62,7 +66,10 @@ void Form1::Form_Load() {
     URL = values.url;
 
     lumira::placeDisplay(*this, values.left, values.top, values.width, values.height, factors_);
-    wb1_->Navigate(URL);
+    if (schedule_.dark())
+        wb1_->setDark(true); // started in dark hours: the page loads when they end
+    else
+        wb1_->Navigate(URL);
     lumira::platform::markSkipTaskbar(*this);
     Module3::setTopmost(*this);
 }
@@ -135,12 +142,38 @@ void Form1::sysKey_Timer_Timer() {
 
 void Form1::showSettings() {
     QWidget& form2 = settings_();
+    form2.removeEventFilter(this);
+    form2.installEventFilter(this);
     form2.show();
     Module3::setTopmost(form2);
 }
 
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
+        schedule_.setSettingsOpen(event->type() == QEvent::Show);
+    return QWidget::eventFilter(watched, event);
+}
+
 void Form1::wb1_NavigateError() {
+    if (schedule_.dark())
+        return; // the page is unloaded on purpose
     retry_.failed();
+}
+
+void Form1::schedule_DarkChanged(bool dark) {
+    if (dark) {
+        retry_.cancel();
+        wb1_->setDark(true);
+        return;
+    }
+    wb1_->setDark(false);
+    wb1_->Navigate(URL);
+}
+
+void Form1::schedule_ReloadDue() {
+    // A pending retry loads the same address soon anyway.
+    if (!schedule_.dark() && !retry_.pending())
+        wb1_->Navigate(URL);
 }
 
 void Form1::Timer_err_Timer() {

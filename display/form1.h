@@ -2,6 +2,7 @@
 
 #include "common/twips.h"
 #include "display/page_retry.h"
+#include "display/sign_schedule.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -23,7 +24,8 @@ public:
     // Returns the settings window, loading it when it is not loaded.
     using SettingsWindow = std::function<QWidget&()>;
 
-    Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings);
+    Form1(lumira::TwipsFactors factors, BrowserFactory makeBrowser, SettingsWindow settings,
+          lumira::SignHours hours = {});
     ~Form1() override;
 
     QString cfgfn; // configuration file path, read by the settings window
@@ -53,6 +55,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override; // the settings window's show/hide
 
 private:
     void Form_Load();
@@ -60,6 +63,8 @@ private:
     void sysKey_Timer_Timer();
     void wb1_NavigateError();
     void Timer_err_Timer();
+    void schedule_DarkChanged(bool dark);
+    void schedule_ReloadDue();
     void watchedKeysChanged(bool anyDown);
     bool keyTest(int virtualKey) const;
 
@@ -80,4 +85,5 @@ private:
     QTimer sysKey_Timer; // Shift+F12 poll, 5 ms, running while Shift or F12 is down
     ErrTimer errTimer_;  // Timer_err, 5000 ms
     lumira::PageRetry retry_;
+    lumira::SignSchedule schedule_;
 };

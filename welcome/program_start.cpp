@@ -104,10 +104,14 @@ private:
         const TwipsFactors factors = screenTwipsPerPixel();
         const WatchLimits limits{options_.loadTimeoutSeconds, options_.hangTimeoutSeconds,
                                  options_.memoryLimitMiB};
+        const CoverOptions cover{options_.offlinePage, options_.staleAfterMinutes};
         form1_ = std::make_unique<Form1>(
             factors,
-            [factors, limits](QWidget* host) { return makeWebBrowser(host, factors, limits); },
-            [this]() -> QWidget& { return settingsWindow(); });
+            [factors, limits, cover](QWidget* host) {
+                return makeWebBrowser(host, factors, limits, cover);
+            },
+            [this]() -> QWidget& { return settingsWindow(); },
+            SignHours{options_.darkHours, options_.reloadEveryMinutes});
         connect(form1_.get(), &Form1::unloading, this, &Program::end);
         form1_->show();
         // What keeps the sign showing for months without anyone at the PC.

@@ -4,6 +4,6 @@
 // The one symbol the program looks up in this module.
 extern "C" __attribute__((visibility("default"))) Browser*
 lumiraCreateWebBrowser(QWidget* host, const lumira::TwipsFactors* factors,
-                       const lumira::WatchLimits* limits) {
-    return new WebBrowser(host, *factors, *limits);
+                       const lumira::WatchLimits* limits, const lumira::CoverOptions* cover) {
+    return new WebBrowser(host, *factors, *limits, *cover);
 }

@@ -3,11 +3,13 @@
 #include "common/address.h"
 #include "common/program_folder.h"
 #include "display/engine/contained_page.h"
+#include "display/engine/page_cover.h"
 #include "display/engine/page_watch.h"
 
 #include <QTimer>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 namespace {
@@ -15,16 +17,23 @@ constexpr int kAbortedByNewNavigation = -3; // the engine's net::ERR_ABORTED
 
 } // namespace
 
-WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::WatchLimits limits)
+WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::WatchLimits limits,
+                       const lumira::CoverOptions& cover)
     : Browser(host), view_(new QWebEngineView(host)), factors_(factors) {
     auto* page = new ContainedPage(view_);
+    // The cover keeps failures off the screen; no error page is drawn under it either.
+    page->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     view_->setPage(page);
     view_->setContextMenuPolicy(Qt::NoContextMenu);
     view_->move(0, 0);
+    cover_ = new PageCover(view_, cover);
     connect(page, &QWebEnginePage::loadingChanged, this, &WebBrowser::onLoadingChanged);
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebBrowser::onRendererEnded);
+    connect(this, &Browser::NavigateError, cover_, &PageCover::failed);
     auto* watch = new PageWatch(page, limits);
-    connect(watch, &PageWatch::loadTimedOut, this, &Browser::NavigateError);
+    connect(watch, &PageWatch::pageFailed, this, &Browser::NavigateError);
+    connect(watch, &PageWatch::rendererEnding, cover_, &PageCover::keepFrame);
+    connect(cover_, &PageCover::shown, watch, &PageWatch::pageShown);
 }
 
 void WebBrowser::Navigate(const QString& address) {
@@ -55,6 +64,12 @@ bool WebBrowser::GoForward() {
 
 void WebBrowser::Stop() {
     view_->stop();
+}
+
+void WebBrowser::setDark(bool dark) {
+    cover_->setDark(dark);
+    if (dark)
+        view_->setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
 void WebBrowser::setWidth(float twips) {

@@ -15,6 +15,7 @@ public:
     QStringList history;
     int current = -1;
     int stops = 0;
+    bool dark = false;
     bool failDuringNavigate = false; // reports the failure before Navigate returns
 
     void Navigate(const QString& address) override {
@@ -28,6 +29,7 @@ public:
     bool GoBack() override { return step(-1); }
     bool GoForward() override { return step(+1); }
     void Stop() override { ++stops; }
+    void setDark(bool on) override { dark = on; }
     void setWidth(float twips) override {
         width_ = std::max(0, lumira::toPixels(twips, factors_.x));
     }

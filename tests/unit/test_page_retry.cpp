@@ -1,5 +1,6 @@
 // The page-error retry's cycle, driven by hand: a failure starts the wait, the wait's end
 // loads the start-up address, Go cancels a pending retry.
+#include "display/cover_state.h"
 #include "display/page_retry.h"
 #include "display/renderer_health.h"
 #include "platform/renderer_end.h"
@@ -125,6 +126,64 @@ TEST(RendererHealth, endsARendererWhosePingWaitsForTheHangTimeoutOrTooBigForTheG
     EXPECT_EQ(health.check(56, 150), Verdict::TooBig) << "10 s above the limit";
     health.restart();
     EXPECT_EQ(health.check(61, 150), Verdict::Healthy) << "a new renderer starts afresh";
+    EXPECT_TRUE(health.aboveLimit()) << "checked more often from now on";
+    EXPECT_EQ(health.check(61.2, 201), Verdict::TooBig) << "past twice the limit: no grace";
+    health.restart();
+    EXPECT_EQ(health.check(62, 200), Verdict::Healthy) << "twice the limit itself is not past it";
+    EXPECT_EQ(health.check(63, 99), Verdict::Healthy);
+    EXPECT_FALSE(health.aboveLimit());
+}
+
+// What lies over the view: black before the first paint, the view once the load's own
+// document has painted and been drawn, the last good frame after a failure, the offline
+// picture once that frame is stale, black in dark hours.
+TEST(CoverState, onlyAPaintedPageOfTheCurrentLoadShows) {
+    using Face = lumira::CoverState::Face;
+    lumira::CoverState cover(60);
+    EXPECT_EQ(cover.face(0), Face::Black) << "start-up";
+    cover.loadStarted();
+    EXPECT_TRUE(cover.waitsForPaint(0.1));
+    cover.painted(0.2, false);
+    cover.viewRendered(0.3);
+    EXPECT_EQ(cover.face(0.3), Face::Black) << "a mark of the document the load replaces";
+    cover.painted(0.4, true);
+    EXPECT_EQ(cover.face(0.45), Face::Black) << "painted, not yet drawn by the view, not loaded";
+    cover.viewRendered(0.5);
+    EXPECT_EQ(cover.face(0.5), Face::Black) << "no failure report could have come yet";
+    cover.loadSucceeded();
+    EXPECT_EQ(cover.face(0.5), Face::Page);
+    EXPECT_FALSE(cover.waitsForPaint(0.5));
+
+    cover.frameTaken(1);
+    cover.loadStarted(); // a reload: the frame stays until the new document is on screen
+    EXPECT_EQ(cover.face(2), Face::KeptFrame);
+    cover.loadSucceeded();
+    cover.painted(2.1, false); // same document (a fragment), certain once loaded
+    EXPECT_EQ(cover.face(2.2), Face::KeptFrame) << "not drawn yet";
+    EXPECT_EQ(cover.face(3.2), Face::Page) << "a static page draws nothing more: a second will do";
+
+    cover.failed();
+    EXPECT_EQ(cover.face(4), Face::KeptFrame);
+    cover.loadStarted();
+    cover.painted(5, true);
+    cover.viewRendered(5.1);
+    EXPECT_EQ(cover.face(5.5), Face::KeptFrame) << "an error status may still come";
+    cover.failed();
+    EXPECT_EQ(cover.face(60.9), Face::KeptFrame);
+    EXPECT_EQ(cover.face(61), Face::Offline) << "stale after a minute";
+
+    cover.setDark(true);
+    EXPECT_EQ(cover.face(62), Face::Black);
+    cover.loadStarted(); // the page is unloaded in the dark
+    cover.loadSucceeded();
+    cover.painted(62.1, true);
+    cover.viewRendered(62.2);
+    EXPECT_EQ(cover.face(63), Face::Black);
+    cover.setDark(false);
+    EXPECT_FALSE(cover.hasFrame());
+    EXPECT_EQ(cover.face(64), Face::Black) << "as at start, without the dark frame";
+    cover.failed();
+    EXPECT_EQ(cover.face(65), Face::Offline) << "a page that fails with nothing kept";
 }
 
 // The watch signals a renderer of its own and nothing else: not the program, not another

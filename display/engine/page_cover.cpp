@@ -1,0 +1,220 @@
+#include "display/engine/page_cover.h"
+
+#include "common/program_folder.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QImageReader>
+#include <QPainter>
+#include <QQuickWidget>
+#include <QQuickWindow>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
+
+#include <cstdio>
+
+namespace {
+constexpr int kPaintPollMs = 40;
+constexpr int kFirstFrameMs = 300;   // after the page has shown
+constexpr int kFrameEveryMs = 45000; // for the renderer ends nobody announces
+constexpr double kFrameMs = 1000.0 / 60.0;
+
+// Runs in the program's own world: the page can neither see nor fake the mark. Two animation
+// frames after the document is ready, its first paint has been handed to the screen.
+constexpr char kPaintMark[] = R"(requestAnimationFrame(function () {
+  requestAnimationFrame(function () {
+    window.lumiraPaintedAt = performance.timeOrigin + performance.now();
+  });
+});)";
+constexpr char kAskPainted[] = "window.lumiraPaintedAt || 0";
+// Once the load has ended the document is certainly its own: one stopped before it was ready
+// never ran the mark, so the question sets it.
+constexpr char kAskPaintedAfterLoad[] = R"(window.lumiraPaintedAt || (window.lumiraMarking ||
+  (window.lumiraMarking = requestAnimationFrame(function () {
+    requestAnimationFrame(function () {
+      window.lumiraPaintedAt = performance.timeOrigin + performance.now();
+    });
+  })), 0))";
+
+QImage offlinePicture(const std::string& name) {
+    if (name.empty())
+        return {};
+    const QString given = QString::fromStdString(name);
+    const QString path = QDir::isAbsolutePath(given) ? given : lumira::inProgramFolder(given);
+    QImageReader reader(path);
+    QImage picture = reader.read();
+    if (picture.isNull())
+        std::fprintf(stderr, "lumira: the offline picture %s cannot be read (%s); black is shown\n",
+                     qUtf8Printable(path), qUtf8Printable(reader.errorString()));
+    return picture;
+}
+} // namespace
+
+PageCover::PageCover(QWebEngineView* view, const lumira::CoverOptions& options)
+    : QWidget(view->parentWidget()), view_(view), state_(options.staleAfterMinutes * 60.0),
+      offline_(offlinePicture(options.offlinePage)), staleWatch_(options.staleAfterMinutes > 0) {
+    clock_.start();
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setGeometry(view->geometry());
+    view->installEventFilter(this);
+    for (QObject* child : view->children())
+        watchDrawing(child);
+    QWebEngineScript mark;
+    mark.setName(QStringLiteral("lumira-paint-mark"));
+    mark.setSourceCode(QString::fromLatin1(kPaintMark));
+    mark.setInjectionPoint(QWebEngineScript::DocumentReady);
+    mark.setWorldId(QWebEngineScript::ApplicationWorld);
+    mark.setRunsOnSubFrames(false);
+    view->page()->scripts().insert(mark);
+
+    paintPoll_.setInterval(kPaintPollMs);
+    frameTimer_.setSingleShot(true);
+    faceTimer_.setInterval(1000);
+    connect(view->page(), &QWebEnginePage::loadingChanged, this, &PageCover::loadingChanged);
+    connect(view->page(), &QWebEnginePage::renderProcessTerminated, this, &PageCover::failed);
+    connect(&paintPoll_, &QTimer::timeout, this, &PageCover::askWhetherPainted);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] {
+        keepFrame();
+        frameTimer_.start(kFrameEveryMs);
+    });
+    connect(&faceTimer_, &QTimer::timeout, this, &PageCover::refresh);
+    refresh();
+}
+
+void PageCover::watchDrawing(QObject* child) {
+    // The engine draws each renderer's frames through a Qt Quick widget of its own, made anew
+    // when a renderer is replaced.
+    auto* drawing = qobject_cast<QQuickWidget*>(child);
+    if (!drawing)
+        return;
+    connect(drawing->quickWindow(), &QQuickWindow::afterRendering, this, [this] {
+        if (!paintPoll_.isActive())
+            return; // only a load that waits for its paint cares
+        state_.viewRendered(now());
+        refresh();
+    });
+}
+
+double PageCover::now() const {
+    return double(clock_.elapsed()) / 1000.0;
+}
+
+void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        keepFrame(); // the page that showed until now, before the load replaces it
+        state_.loadStarted();
+        loadStartedAt_ = QDateTime::currentMSecsSinceEpoch();
+        shownReported_ = false;
+        ++askGeneration_;
+        break;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        // A main document answered with an error status is a failure, reported as such.
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+            info.errorCode() >= 400)
+            return;
+        state_.loadSucceeded();
+        ++askGeneration_;
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        return; // the browser reports failures that count through failed()
+    }
+    refresh();
+}
+
+void PageCover::failed() {
+    state_.failed();
+    refresh();
+}
+
+void PageCover::setDark(bool dark) {
+    state_.setDark(dark);
+    frame_ = QImage();
+    refresh();
+}
+
+void PageCover::keepFrame() {
+    if (!state_.pageShown(now()))
+        return;
+    QImage picture = view_->grab().toImage();
+    if (picture.isNull())
+        return;
+    // Three bytes a pixel: a 1920x1080 sign keeps 6 MiB.
+    frame_ = picture.convertToFormat(QImage::Format_RGB888);
+    frame_.setDevicePixelRatio(picture.devicePixelRatio());
+    state_.frameTaken(now());
+}
+
+void PageCover::askWhetherPainted() {
+    if (!state_.waitsForPaint(now())) {
+        refresh();
+        return;
+    }
+    view_->page()->runJavaScript(
+        QString::fromLatin1(state_.hasLoaded() ? kAskPaintedAfterLoad : kAskPainted),
+        QWebEngineScript::ApplicationWorld,
+        [this, generation = askGeneration_](const QVariant& answer) {
+            const double paintedAt = answer.toDouble();
+            if (generation != askGeneration_ || paintedAt <= 0)
+                return;
+            state_.painted(now(), paintedAt >= double(loadStartedAt_) - kFrameMs);
+            refresh();
+        });
+    refresh(); // a page that painted a while ago may now count as shown
+}
+
+void PageCover::refresh() {
+    const double at = now();
+    const lumira::CoverState::Face face = state_.face(at);
+    if (state_.waitsForPaint(at)) {
+        if (!paintPoll_.isActive())
+            paintPoll_.start();
+    } else {
+        paintPoll_.stop();
+    }
+    if (face == lumira::CoverState::Face::Page) {
+        hide();
+        if (!shownReported_) {
+            shownReported_ = true;
+            frameTimer_.start(kFirstFrameMs);
+            emit shown();
+        }
+        return;
+    }
+    frameTimer_.stop();
+    if (face != lumira::CoverState::Face::KeptFrame || !staleWatch_)
+        faceTimer_.stop();
+    else if (!faceTimer_.isActive())
+        faceTimer_.start(); // the frame may go stale
+    if (face != face_ || isHidden()) {
+        face_ = face;
+        update();
+    }
+    if (isHidden()) {
+        show();
+        raise();
+    }
+}
+
+void PageCover::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (face_ == lumira::CoverState::Face::KeptFrame) {
+        painter.drawImage(QPoint(0, 0), frame_);
+    } else if (face_ == lumira::CoverState::Face::Offline && !offline_.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(rect(), offline_);
+    }
+}
+
+bool PageCover::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::ChildAdded)
+        watchDrawing(static_cast<QChildEvent*>(event)->child());
+    if (watched == view_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        setGeometry(view_->geometry());
+    return QWidget::eventFilter(watched, event);
+}

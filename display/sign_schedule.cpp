@@ -1,0 +1,47 @@
+#include "display/sign_schedule.h"
+
+#include <QTime>
+
+namespace lumira {
+
+namespace {
+constexpr int kPastTheMinuteMs = 50;
+
+int minuteOfDay(const QTime& time) {
+    return time.hour() * 60 + time.minute();
+}
+} // namespace
+
+SignSchedule::SignSchedule(QObject* parent, SignHours hours)
+    : QObject(parent), hours_(std::move(hours)) {
+    minute_.setSingleShot(true);
+    connect(&minute_, &QTimer::timeout, this, &SignSchedule::lookAtClock);
+    if (hours_.reloadEveryMinutes > 0) {
+        reload_.setInterval(hours_.reloadEveryMinutes * 60 * 1000);
+        connect(&reload_, &QTimer::timeout, this, &SignSchedule::reloadDue);
+        reload_.start();
+    }
+    if (!hours_.darkHours.empty()) {
+        const QTime now = QTime::currentTime();
+        dark_ = isDark(hours_.darkHours, minuteOfDay(now));
+        minute_.start(60000 - (now.second() * 1000 + now.msec()) + kPastTheMinuteMs);
+    }
+}
+
+void SignSchedule::setSettingsOpen(bool open) {
+    settingsOpen_ = open;
+    if (!hours_.darkHours.empty())
+        lookAtClock();
+}
+
+void SignSchedule::lookAtClock() {
+    const QTime now = QTime::currentTime();
+    minute_.start(60000 - (now.second() * 1000 + now.msec()) + kPastTheMinuteMs);
+    const bool dark = !settingsOpen_ && isDark(hours_.darkHours, minuteOfDay(now));
+    if (dark == dark_)
+        return;
+    dark_ = dark;
+    emit darkChanged(dark);
+}
+
+} // namespace lumira
