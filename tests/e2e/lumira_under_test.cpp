@@ -60,6 +60,33 @@ bool LumiraUnderTest::waitForPixel(int px, int py, uint32_t rgb,
     return harness::waitUntil([&] { return x.pixel(px, py) == rgb; }, timeout, 20ms);
 }
 
+bool Samples::onlyOf(const std::set<uint32_t>& allowed) const {
+    for (const auto& [colour, count] : seen) {
+        if (!allowed.count(colour))
+            return false;
+    }
+    return true;
+}
+
+std::ostream& operator<<(std::ostream& out, const Samples& samples) {
+    for (const auto& [colour, count] : samples.seen)
+        out << std::hex << colour << std::dec << " x" << count << "; ";
+    return out;
+}
+
+Samples LumiraUnderTest::sample(int px, int py, std::chrono::milliseconds duration,
+                                const std::function<bool()>& stopWhen) {
+    Samples samples;
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        ++samples.seen[x.pixel(px, py)];
+        if (stopWhen && stopWhen())
+            break;
+        harness::pumpEventsFor(20ms);
+    }
+    return samples;
+}
+
 bool LumiraUnderTest::hasState(xcb_window_t window, const std::string& state) {
     const auto states = x.netWmState(window);
     return std::find(states.begin(), states.end(), state) != states.end();

@@ -8,7 +8,11 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
+#include <ostream>
+#include <set>
 #include <string>
 
 namespace e2e {
@@ -32,6 +36,14 @@ inline void expectFrameCentred(harness::X11Session& x, xcb_window_t window) {
     EXPECT_LE(std::abs(2 * frame.y + frame.h - screen.h), 4) << frame.y << "+" << frame.h;
 }
 
+// Colours seen at one point of the screen, with how often.
+struct Samples {
+    std::map<uint32_t, int> seen;
+    bool onlyOf(const std::set<uint32_t>& allowed) const;
+    bool saw(uint32_t rgb) const { return seen.count(rgb) > 0; }
+};
+std::ostream& operator<<(std::ostream& out, const Samples& samples);
+
 // One copy of the program in a folder of its own, started and driven from outside.
 class LumiraUnderTest {
 public:
@@ -54,6 +66,10 @@ public:
     void clickTwips(xcb_window_t window, int left, int top, int width, int height,
                     float twipsPerPixel = 15.0f);
     bool waitForPixel(int x, int y, uint32_t rgb, std::chrono::milliseconds timeout = 15s);
+    // The colour at (x, y) every 20 ms or so for `duration`, or until `stopWhen` holds; the
+    // test's own events (its web server) keep flowing.
+    Samples sample(int x, int y, std::chrono::milliseconds duration,
+                   const std::function<bool()>& stopWhen = {});
     // Windows of the given title that this program shows.
     size_t count(const std::string& title) { return x.findClientWindows(title).size(); }
     bool hasState(xcb_window_t window, const std::string& state);

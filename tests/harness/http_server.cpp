@@ -1,6 +1,7 @@
 #include "http_server.h"
 
 #include <QTcpSocket>
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -120,7 +121,9 @@ bool LoopbackHttpServer::tryAnswer(QTcpSocket* socket, const QByteArray& buffer)
         return true;
     }
     requests_.push_back({method.toStdString(), target.toStdString(), clock_.elapsed()});
-    if (status_ != 0)
+    const std::string path = (query < 0 ? target : target.left(query)).toStdString();
+    const bool hangs = std::find(hanging_.begin(), hanging_.end(), path) != hanging_.end();
+    if (status_ != 0 && !hangs)
         answer(socket, status_, body_, contentType_, method == "HEAD");
     return true;
 }

@@ -30,6 +30,8 @@ public:
     // Status 0: the request is recorded and the connection held open without an answer, as a
     // server that hangs.
     void setResponse(int status, QByteArray body, QByteArray contentType = "text/html");
+    // Requests for `path` (query aside) are recorded and never answered, whatever the response.
+    void hangOn(const std::string& path) { hanging_.push_back(path); }
 
     // Requests in arrival order; /favicon.ico is answered with 404 and not recorded.
     std::vector<Request> requests() const { return requests_; }
@@ -54,6 +56,7 @@ private:
     QByteArray body_ = "<html><body>ok</body></html>";
     QByteArray contentType_ = "text/html";
     std::vector<Request> requests_;
+    std::vector<std::string> hanging_;
 };
 
 } // namespace harness

@@ -121,6 +121,11 @@ double percentOfCore(long long ticks, double seconds) {
     return seconds > 0 ? 100.0 * double(ticks) / double(sysconf(_SC_CLK_TCK)) / seconds : 0;
 }
 
+long long ownMemoryKb(pid_t pid) {
+    const std::string status = "/proc/" + std::to_string(pid) + "/status";
+    return kbField(status, "RssAnon") + kbField(status, "RssShmem");
+}
+
 long long sumRssKb(const std::vector<pid_t>& pids) {
     long long total = 0;
     for (pid_t pid : pids)

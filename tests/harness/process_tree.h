@@ -35,6 +35,8 @@ double percentOfCore(long long ticks, double seconds);
 // Sum over `pids` of a kB figure: "VmRSS" from status, "Pss" from smaps_rollup.
 long long sumRssKb(const std::vector<pid_t>& pids);
 long long sumPssKb(const std::vector<pid_t>& pids);
+// A process's own memory in kB: "RssAnon" and "RssShmem" from status.
+long long ownMemoryKb(pid_t pid);
 
 // The Xvfb (or Xorg) process serving `display` (":N" or ":N.S"), if it runs on this machine.
 std::optional<pid_t> findXServer(const std::string& display);
