@@ -31,7 +31,8 @@ struct Options {
     int launchRuns = 7, paintRuns = 5, repeats = 20;
     bool showOutput = false;
     int animatedRuns = 3, animatedSeconds = 10, memoryCycles = 20;
-    std::string only = "abcdefghi"; // the figures to measure
+    std::string beforeDir;          // an earlier build's program folder, for figure j
+    std::string only = "abcdefghi"; // the figures to measure; j needs --before-dir
     bool wants(char figure) const { return only.find(figure) != std::string::npos; }
 };
 
@@ -52,6 +53,8 @@ Options parse(int argc, char** argv) {
             options.idleSeconds = std::max(1, std::atoi(v));
         else if (const char* v = value("--retry-seconds"))
             options.retrySeconds = std::max(5, std::atoi(v));
+        else if (const char* v = value("--before-dir"))
+            options.beforeDir = v;
         else if (const char* v = value("--only"))
             options.only = v;
         else if (arg == "--show-output")
@@ -60,7 +63,8 @@ Options parse(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: %s [--program-dir=DIR] [--ref-label=EXE] [--ref-webview=EXE] "
-                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefghi] [--show-output]\n",
+                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefghij] [--before-dir=DIR] "
+                "[--show-output]\n",
                 argv[0]);
             std::exit(2);
         }
@@ -271,6 +275,74 @@ std::vector<Row> animatedFigures(harness::X11Session& x, harness::ProgramRunner&
     return rows;
 }
 
+// Figure j: what keeping the page's frame and covering its loads cost, against an earlier
+// build of the program in the same run: idle CPU with a static page, CPU with the animated
+// page at 960x540, and the program's own memory with a 1920x1080 page shown and its frame kept.
+std::vector<Row> coverFigures(harness::X11Session& x, harness::ProgramRunner& now,
+                              const Options& options, bool out) {
+    std::vector<Row> rows;
+    harness::ProgramRunner before(options.beforeDir, "lumira-before");
+    const pid_t xServer =
+        harness::findXServer(qEnvironmentVariable("DISPLAY").toStdString()).value_or(0);
+    const Subject subjects[2] = {lumiraSubject(now), lumiraSubject(before)};
+    const auto setUp = [&](const std::string& page, const std::string& ini) {
+        for (harness::ProgramRunner* folder : {&now, &before}) {
+            folder->writeFile("start.htm", page);
+            folder->writeIni(ini);
+        }
+    };
+    // CPU now and before, each run as the animated figure runs it, and the row comparing them.
+    const auto cpuRow = [&](const std::string& what, const Options& runs, bool ratio, double bar) {
+        Animated a[2];
+        for (int i = 0; i < 2; ++i)
+            a[i] = runAnimated(x, subjects[i], xServer, runs, out);
+        const std::string figure =
+            what + " (% core, median of " + std::to_string(runs.animatedRuns) + ")";
+        if (a[0].cpu.empty() || a[1].cpu.empty()) {
+            rows.push_back({figure, "no page", "-", "-", "-", false});
+            return;
+        }
+        const double n = median(a[0].cpu), b = median(a[1].cpu);
+        rows.push_back({figure, fixed(n, 2), fixed(b, 2),
+                        ratio ? fixed(n / b, 3) + "x" : (n >= b ? "+" : "") + fixed(n - b, 2),
+                        ratio ? "<= " + fixed(bar, 2) + "x before" : "<= before + " + fixed(bar, 1),
+                        ratio ? n / b <= bar : n - b <= bar});
+    };
+
+    progress("j: idle static page, now and before");
+    setUp(e2e::solidPage(kPageColour), "");
+    Options idle = options;
+    idle.animatedSeconds = options.idleSeconds;
+    cpuRow("j idle CPU, static page, tree + X", idle, false, 0.1);
+
+    progress("j: animated page 960x540, now and before");
+    setUp(animatedPage(), "[Main]\r\nwWidth=960\r\nwHeight=540\r\n");
+    cpuRow("j animated 960x540, CPU tree + X", options, true, 1.05);
+
+    progress("j: program memory with a 1920x1080 page and its frame, now and before");
+    setUp(e2e::solidPage(kPageColour),
+          "[Main]\r\nwLeft=0\r\nwTop=0\r\nwWidth=1920\r\nwHeight=1080\r\n");
+    std::vector<double> memory[2];
+    for (int run = 0; run < options.animatedRuns; ++run) {
+        for (int i = 0; i < 2; ++i) {
+            if (const auto f = idleFigures(x, subjects[i], kPageColour, xServer, 1, out))
+                memory[i].push_back(double(f->programRssKb) / 1024);
+        }
+    }
+    if (memory[0].empty() || memory[1].empty()) {
+        rows.push_back({"j program RSS, 1920x1080 page", "no page", "-", "-", "-", false});
+    } else {
+        const double n = median(memory[0]), b = median(memory[1]);
+        rows.push_back({"j program RSS, 1920x1080 page shown (MiB, median of " +
+                            std::to_string(options.animatedRuns) + ")",
+                        fixed(n, 1), fixed(b, 1), (n >= b ? "+" : "") + fixed(n - b, 1),
+                        "<= before + 8 MiB", n - b <= 8});
+    }
+    now.removeFile("lumira.ini");
+    now.writeFile("start.htm", e2e::solidPage(kPageColour));
+    return rows;
+}
+
 Row aloneRow(const std::string& figure, const std::vector<double>& ms, int runs, double limit) {
     return {figure,
             timesText(ms, runs),
@@ -423,6 +495,10 @@ int main(int argc, char** argv) {
             rows.push_back({figure, "no restarts seen", "-", "-", "-", false});
         }
     }
+
+    if (options.wants('j') && !options.beforeDir.empty())
+        for (const Row& row : coverFigures(x, folder, options, out))
+            rows.push_back(row);
 
     std::printf("Lumira benchmark on DISPLAY=%s; times in ms as median / worst; runs: a %d, b %d "
                 "(+1 warm-up each), c/f %d; p = processes in the tree\n",

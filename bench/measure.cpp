@@ -132,6 +132,7 @@ std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& su
     figures.processes = tree.size();
     figures.rssKb = harness::sumRssKb(tree);
     figures.pssKb = harness::sumPssKb(tree);
+    figures.programRssKb = harness::sumRssKb({child.pid()});
 
     const harness::CpuSample treeBefore = harness::sampleCpu(tree),
                              xBefore = harness::sampleCpu({xServer});

@@ -62,6 +62,7 @@ struct IdleFigures {
     double treeCpuPercent = 0; // the program's process tree, % of one core
     double xCpuPercent = 0;    // the X server, % of one core
     long long rssKb = 0, pssKb = 0;
+    long long programRssKb = 0; // the program's own process
     size_t processes = 0;
 };
 // Opens the page, waits 5 s, reads memory, then CPU over `seconds` while nothing happens.

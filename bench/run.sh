@@ -12,7 +12,7 @@ for program in bench/bench_lumira bench/bench_ref_label bench/bench_ref_webview 
     fi
 done
 
-start_virtual_display
+start_virtual_display -screen 0 1920x1200x24 # room for a 1920x1080 sign
 trap stop_virtual_display EXIT
 
 "$build/bench/bench_lumira" \
