@@ -18,7 +18,9 @@
 
 namespace {
 constexpr int kPaintPollMs = 40;
-constexpr int kFirstFrameMs = 300;   // after the page has shown
+constexpr int kFirstFrameMs = 300; // after the page has shown
+constexpr int kWhiteBaseMs = 500;  // after a page shown on a black base
+constexpr int kFirstFrameOnBlackMs = 1500;
 constexpr int kFrameEveryMs = 45000; // for the renderer ends nobody announces
 constexpr double kFrameMs = 1000.0 / 60.0;
 
@@ -81,6 +83,12 @@ PageCover::PageCover(QWebEngineView* view, const lumira::CoverOptions& options)
         frameTimer_.start(kFrameEveryMs);
     });
     connect(&faceTimer_, &QTimer::timeout, this, &PageCover::refresh);
+    baseTimer_.setSingleShot(true);
+    connect(&baseTimer_, &QTimer::timeout, this, [this] {
+        if (state_.pageShown(now()))
+            setBase(Qt::white); // the engine's default, which pages without a background rely on
+    });
+    setBase(Qt::black);
     refresh();
 }
 
@@ -106,6 +114,11 @@ void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         keepFrame(); // the page that showed until now, before the load replaces it
+        // A view that does not hold a page (at start, after a failure, a renderer replaced)
+        // fills with the page's base colour until the engine's first frame reaches it, which
+        // can be after the page has painted: black there, white again once the page shows.
+        if (!state_.pageShown(now()))
+            setBase(Qt::black);
         state_.loadStarted();
         loadStartedAt_ = QDateTime::currentMSecsSinceEpoch();
         shownReported_ = false;
@@ -124,6 +137,11 @@ void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
         return; // the browser reports failures that count through failed()
     }
     refresh();
+}
+
+void PageCover::setBase(const QColor& colour) {
+    blackBase_ = colour == Qt::black;
+    view_->page()->setBackgroundColor(colour);
 }
 
 void PageCover::failed() {
@@ -180,7 +198,9 @@ void PageCover::refresh() {
         hide();
         if (!shownReported_) {
             shownReported_ = true;
-            frameTimer_.start(kFirstFrameMs);
+            frameTimer_.start(blackBase_ ? kFirstFrameOnBlackMs : kFirstFrameMs);
+            if (blackBase_)
+                baseTimer_.start(kWhiteBaseMs);
             emit shown();
         }
         return;

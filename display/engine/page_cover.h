@@ -39,6 +39,7 @@ private:
     void loadingChanged(const QWebEngineLoadingInfo& info);
     void askWhetherPainted();
     void watchDrawing(QObject* child);
+    void setBase(const QColor& colour); // the page's base colour, where it paints nothing
     void refresh();
     double now() const;
 
@@ -55,4 +56,6 @@ private:
     qint64 loadStartedAt_ = 0;   // wall clock, milliseconds since the epoch
     unsigned askGeneration_ = 0; // answers to questions asked before the load's last step are old
     bool shownReported_ = false;
+    QTimer baseTimer_; // white again, once a page shown on a black base is on screen
+    bool blackBase_ = false;
 };

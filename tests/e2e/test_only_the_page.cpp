@@ -19,7 +19,7 @@ TEST(OnlyThePage, failuresNeverReachTheScreen) {
     const Samples start = sampleUntil(lumira, kGreen, 15s);
     EXPECT_TRUE(start.onlyOf({kBlack, kGreen})) << "from OK to the page: " << start;
     ASSERT_TRUE(start.saw(kGreen)) << "the page never showed";
-    harness::pumpEventsFor(1s);
+    harness::pumpEventsFor(2s); // its first frame is kept
 
     // Refused, then an error page of the server, then no answer at all; the renderer is ended
     // so that the retry loads the page against each.

@@ -40,10 +40,10 @@ TEST(OnlyThePageOverMinutes, offlinePictureBeforeTheFirstPageAndAfterAStaleFrame
     EXPECT_TRUE(down.onlyOf({kBlack, kRed})) << "server down from the start: " << down;
     ASSERT_TRUE(down.saw(kRed)) << "the offline picture never showed";
     ASSERT_TRUE(server.listenAgain());
-    const Samples up = sampleUntil(lumira, kGreen, 10s);
+    const Samples up = sampleUntil(lumira, kGreen, 15s);
     EXPECT_TRUE(up.onlyOf({kRed, kGreen})) << "the server up: " << up;
     ASSERT_TRUE(up.saw(kGreen));
-    harness::pumpEventsFor(1s);
+    harness::pumpEventsFor(2s); // its first frame is kept
 
     server.stop();
     killRenderers(lumira);
