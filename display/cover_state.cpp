@@ -8,6 +8,9 @@ namespace {
 constexpr double kFailureReportSeconds = 1.0;
 // A static page may hand the view no frame after the one it painted.
 constexpr double kViewDrawSeconds = 1.0;
+// A replaced renderer's new view draws frames of its empty document after the page painted,
+// and the page's own first frame half a second later or more: only time tells there.
+constexpr double kNewViewDrawSeconds = 2.0;
 } // namespace
 
 void CoverState::loadStarted() {
@@ -22,9 +25,11 @@ void CoverState::loadSucceeded() {
         succeeded_ = true;
 }
 
-void CoverState::painted(double now, bool sinceLoadStarted) {
-    if (loading_ && paintedAt_ < 0 && (sinceLoadStarted || succeeded_))
+void CoverState::painted(double now, bool sinceLoadStarted, bool newView) {
+    if (loading_ && paintedAt_ < 0 && (sinceLoadStarted || succeeded_)) {
         paintedAt_ = now;
+        newView_ = newView;
+    }
 }
 
 void CoverState::viewRendered(double now) {
@@ -59,7 +64,8 @@ void CoverState::setDark(bool dark) {
 bool CoverState::pageShown(double now) const {
     if (dark_ || !loading_ || paintedAt_ < 0)
         return false;
-    const bool drawn = renderedAt_ >= 0 || now - paintedAt_ >= kViewDrawSeconds;
+    const bool drawn = newView_ ? now - paintedAt_ >= kNewViewDrawSeconds
+                                : renderedAt_ >= 0 || now - paintedAt_ >= kViewDrawSeconds;
     return drawn && (succeeded_ || now - paintedAt_ >= kFailureReportSeconds);
 }
 

@@ -34,13 +34,15 @@ public:
     // The page's document has painted two frames, seen at `now`; `sinceLoadStarted`: it did so
     // after the load started (before, it may be the document the load replaces, which counts
     // only once the load has ended well and the document is certainly the load's own).
-    void painted(double now, bool sinceLoadStarted);
+    // `newView`: the renderer was replaced since the page last showed (crash, end, another
+    // site), and the view that shows its frames is new.
+    void painted(double now, bool sinceLoadStarted, bool newView = false);
     // The load failed, timed out, or its renderer ended: the cover stays up until a later load
     // has painted.
     void failed();
-    // The view drew a frame the engine handed over, at `now`: once the page has painted, the
-    // next such frame is the first that certainly holds it (the engine's frames reach the view
-    // some time after the page painted them, half a second after a renderer is replaced).
+    // The view drew, at `now`, after the page made the frame that holds its first paint: the
+    // page is on screen (the engine's frames reach the view some time after the page made
+    // them, half a second when a renderer was replaced).
     void viewRendered(double now);
     // A picture of the showing page was taken at `now`; it replaces the one kept before.
     void frameTaken(double now);
@@ -64,6 +66,7 @@ private:
     bool loading_ = false;     // a load started and has not failed
     bool succeeded_ = false;   // ... and has ended well
     double paintedAt_ = -1;    // when its page painted, -1: not yet
+    bool newView_ = false;     // the painted page is drawn by a new view
     double renderedAt_ = -1;   // when the view first drew after that, -1: not yet
     double frameAt_ = -1;      // when the kept frame was taken, -1: none kept
     bool failedSince_ = false; // a failure since the page last showed, or since start

@@ -19,27 +19,29 @@
 namespace {
 constexpr int kPaintPollMs = 40;
 constexpr int kFirstFrameMs = 300; // after the page has shown
-constexpr int kWhiteBaseMs = 500;  // after a page shown on a black base
 constexpr int kFirstFrameOnBlackMs = 1500;
 constexpr int kFrameEveryMs = 45000; // for the renderer ends nobody announces
 constexpr double kFrameMs = 1000.0 / 60.0;
 
-// Runs in the program's own world: the page can neither see nor fake the mark. Two animation
-// frames after the document is ready, its first paint has been handed to the screen.
-constexpr char kPaintMark[] = R"(requestAnimationFrame(function () {
-  requestAnimationFrame(function () {
-    window.lumiraPaintedAt = performance.timeOrigin + performance.now();
-  });
-});)";
-constexpr char kAskPainted[] = "window.lumiraPaintedAt || 0";
+// Runs in the program's own world: the page can neither see nor fake the marks. The frame of
+// the first animation frame after the document is ready holds its first paint; the second
+// animation frame comes once that frame has been handed on. Times are the wall clock's, in
+// milliseconds since the epoch, as the program reads it too.
+#define LUMIRA_MARK_FRAMES                                                                         \
+    "requestAnimationFrame(function () {"                                                          \
+    "  window.lumiraFirstFrameAt = performance.timeOrigin + performance.now();"                    \
+    "  requestAnimationFrame(function () {"                                                        \
+    "    window.lumiraPaintedAt = performance.timeOrigin + performance.now();"                     \
+    "  });"                                                                                        \
+    "})"
+constexpr char kPaintMark[] = LUMIRA_MARK_FRAMES ";";
+constexpr char kAskPainted[] = "[window.lumiraFirstFrameAt || 0, window.lumiraPaintedAt || 0]";
 // Once the load has ended the document is certainly its own: one stopped before it was ready
 // never ran the mark, so the question sets it.
-constexpr char kAskPaintedAfterLoad[] = R"(window.lumiraPaintedAt || (window.lumiraMarking ||
-  (window.lumiraMarking = requestAnimationFrame(function () {
-    requestAnimationFrame(function () {
-      window.lumiraPaintedAt = performance.timeOrigin + performance.now();
-    });
-  })), 0))";
+constexpr char kAskPaintedAfterLoad[] =
+    "window.lumiraMarking || (window.lumiraMarking = (window.lumiraPaintedAt || " LUMIRA_MARK_FRAMES
+    ")), [window.lumiraFirstFrameAt || 0, window.lumiraPaintedAt || 0]";
+#undef LUMIRA_MARK_FRAMES
 
 QImage offlinePicture(const std::string& name) {
     if (name.empty())
@@ -83,12 +85,6 @@ PageCover::PageCover(QWebEngineView* view, const lumira::CoverOptions& options)
         frameTimer_.start(kFrameEveryMs);
     });
     connect(&faceTimer_, &QTimer::timeout, this, &PageCover::refresh);
-    baseTimer_.setSingleShot(true);
-    connect(&baseTimer_, &QTimer::timeout, this, [this] {
-        if (state_.pageShown(now()))
-            setBase(Qt::white); // the engine's default, which pages without a background rely on
-    });
-    setBase(Qt::black);
     refresh();
 }
 
@@ -98,11 +94,17 @@ void PageCover::watchDrawing(QObject* child) {
     auto* drawing = qobject_cast<QQuickWidget*>(child);
     if (!drawing)
         return;
+    // Until the engine's first frame reaches it a new one shows its own colour: black.
+    drawing->setClearColor(Qt::black);
+    viewReplaced_ = drawings_++ > 0;
     connect(drawing->quickWindow(), &QQuickWindow::afterRendering, this, [this] {
         if (!paintPoll_.isActive())
             return; // only a load that waits for its paint cares
-        state_.viewRendered(now());
-        refresh();
+        lastDrawnAt_ = double(QDateTime::currentMSecsSinceEpoch());
+        if (firstFrameAt_ > 0 && lastDrawnAt_ >= firstFrameAt_) {
+            state_.viewRendered(now());
+            refresh();
+        }
     });
 }
 
@@ -114,13 +116,9 @@ void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         keepFrame(); // the page that showed until now, before the load replaces it
-        // A view that does not hold a page (at start, after a failure, a renderer replaced)
-        // fills with the page's base colour until the engine's first frame reaches it, which
-        // can be after the page has painted: black there, white again once the page shows.
-        if (!state_.pageShown(now()))
-            setBase(Qt::black);
         state_.loadStarted();
         loadStartedAt_ = QDateTime::currentMSecsSinceEpoch();
+        firstFrameAt_ = 0;
         shownReported_ = false;
         ++askGeneration_;
         break;
@@ -137,11 +135,6 @@ void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
         return; // the browser reports failures that count through failed()
     }
     refresh();
-}
-
-void PageCover::setBase(const QColor& colour) {
-    blackBase_ = colour == Qt::black;
-    view_->page()->setBackgroundColor(colour);
 }
 
 void PageCover::failed() {
@@ -176,10 +169,16 @@ void PageCover::askWhetherPainted() {
         QString::fromLatin1(state_.hasLoaded() ? kAskPaintedAfterLoad : kAskPainted),
         QWebEngineScript::ApplicationWorld,
         [this, generation = askGeneration_](const QVariant& answer) {
-            const double paintedAt = answer.toDouble();
+            const QVariantList marks = answer.toList();
+            const double paintedAt = marks.value(1).toDouble();
             if (generation != askGeneration_ || paintedAt <= 0)
                 return;
-            state_.painted(now(), paintedAt >= double(loadStartedAt_) - kFrameMs);
+            state_.painted(now(), paintedAt >= double(loadStartedAt_) - kFrameMs, viewReplaced_);
+            // The view drew after the page's first frame was made: that drawing holds it.
+            if (firstFrameAt_ <= 0)
+                firstFrameAt_ = marks.value(0).toDouble();
+            if (lastDrawnAt_ >= firstFrameAt_)
+                state_.viewRendered(now());
             refresh();
         });
     refresh(); // a page that painted a while ago may now count as shown
@@ -198,9 +197,15 @@ void PageCover::refresh() {
         hide();
         if (!shownReported_) {
             shownReported_ = true;
-            frameTimer_.start(blackBase_ ? kFirstFrameOnBlackMs : kFirstFrameMs);
-            if (blackBase_)
-                baseTimer_.start(kWhiteBaseMs);
+            if (viewReplaced_) {
+                // A new view kept under the cover may still hold its first, empty picture.
+                for (QQuickWidget* drawing : view_->findChildren<QQuickWidget*>()) {
+                    drawing->quickWindow()->update();
+                    drawing->update();
+                }
+            }
+            viewReplaced_ = false;
+            frameTimer_.start(kFirstFrameMs);
             emit shown();
         }
         return;

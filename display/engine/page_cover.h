@@ -39,7 +39,6 @@ private:
     void loadingChanged(const QWebEngineLoadingInfo& info);
     void askWhetherPainted();
     void watchDrawing(QObject* child);
-    void setBase(const QColor& colour); // the page's base colour, where it paints nothing
     void refresh();
     double now() const;
 
@@ -54,8 +53,10 @@ private:
     QTimer faceTimer_;  // once a second while a kept frame shows that may go stale
     bool staleWatch_;
     qint64 loadStartedAt_ = 0;   // wall clock, milliseconds since the epoch
+    double firstFrameAt_ = 0;    // the page's first frame after it was ready, as it reported
+    double lastDrawnAt_ = 0;     // the view's last drawing while a load waits for its paint
     unsigned askGeneration_ = 0; // answers to questions asked before the load's last step are old
     bool shownReported_ = false;
-    QTimer baseTimer_; // white again, once a page shown on a black base is on screen
-    bool blackBase_ = false;
+    int drawings_ = 0;          // the engine's drawing widgets seen, one per renderer
+    bool viewReplaced_ = false; // a renderer was replaced since the page last showed
 };

@@ -75,12 +75,13 @@ std::ostream& operator<<(std::ostream& out, const Samples& samples) {
 }
 
 Samples LumiraUnderTest::sample(int px, int py, std::chrono::milliseconds duration,
-                                const std::function<bool()>& stopWhen) {
+                                const std::function<bool(uint32_t rgb)>& stopAt) {
     Samples samples;
     const auto end = std::chrono::steady_clock::now() + duration;
     while (std::chrono::steady_clock::now() < end) {
-        ++samples.seen[x.pixel(px, py)];
-        if (stopWhen && stopWhen())
+        const uint32_t rgb = x.pixel(px, py);
+        ++samples.seen[rgb];
+        if (stopAt && stopAt(rgb))
             break;
         harness::pumpEventsFor(20ms);
     }

@@ -66,10 +66,10 @@ public:
     void clickTwips(xcb_window_t window, int left, int top, int width, int height,
                     float twipsPerPixel = 15.0f);
     bool waitForPixel(int x, int y, uint32_t rgb, std::chrono::milliseconds timeout = 15s);
-    // The colour at (x, y) every 20 ms or so for `duration`, or until `stopWhen` holds; the
-    // test's own events (its web server) keep flowing.
+    // The colour at (x, y) every 20 ms or so for `duration`, or until `stopAt` holds for a
+    // sampled colour; the test's own events (its web server) keep flowing.
     Samples sample(int x, int y, std::chrono::milliseconds duration,
-                   const std::function<bool()>& stopWhen = {});
+                   const std::function<bool(uint32_t rgb)>& stopAt = {});
     // Windows of the given title that this program shows.
     size_t count(const std::string& title) { return x.findClientWindows(title).size(); }
     bool hasState(xcb_window_t window, const std::string& state);

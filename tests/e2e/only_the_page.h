@@ -22,13 +22,13 @@ inline std::string iniWithOptions(const QString& url, const std::string& options
 }
 
 inline Samples sampleSign(LumiraUnderTest& lumira, std::chrono::milliseconds duration,
-                          const std::function<bool()>& stopWhen = {}) {
-    return lumira.sample(kSampleX, kSampleY, duration, stopWhen);
+                          const std::function<bool(uint32_t rgb)>& stopAt = {}) {
+    return lumira.sample(kSampleX, kSampleY, duration, stopAt);
 }
 
 inline Samples sampleUntil(LumiraUnderTest& lumira, uint32_t rgb,
                            std::chrono::milliseconds timeout) {
-    return sampleSign(lumira, timeout, [&] { return lumira.x.pixel(kSampleX, kSampleY) == rgb; });
+    return sampleSign(lumira, timeout, [rgb](uint32_t seen) { return seen == rgb; });
 }
 
 // Ends every renderer of the program, as a crash would; the retry loads the page again.

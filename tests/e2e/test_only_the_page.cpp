@@ -37,7 +37,7 @@ TEST(OnlyThePage, failuresNeverReachTheScreen) {
     EXPECT_GE(requestsFor(server, "/sign"), 3u) << "the retry stopped";
 
     server.setResponse(200, QByteArray::fromStdString(solidPage(kBlue)));
-    const Samples back = sampleUntil(lumira, kBlue, 15s);
+    const Samples back = sampleUntil(lumira, kBlue, 25s); // a hung load ends after 5 s
     EXPECT_TRUE(back.onlyOf({kGreen, kBlue})) << "the server back: " << back;
     EXPECT_TRUE(back.saw(kBlue)) << "the page was not loaded again";
 }

@@ -54,11 +54,14 @@ TEST(OnlyThePageOverMinutes, offlinePictureBeforeTheFirstPageAndAfterAStaleFrame
         << "the kept frame went stale too soon";
 }
 
-// Inside dark hours the sign is black and asks for nothing; when they end the page loads, and
-// a scheduled reload later swaps it in place without a sample of anything else.
+// Inside dark hours the sign is black and asks for nothing, unless the settings window is open;
+// when they end the page loads, and a scheduled reload later swaps it in place without a sample
+// of anything else.
 TEST(OnlyThePageOverMinutes, darkHoursThenTheScheduledReload) {
-    if (QTime::currentTime().second() > 40) // at least 20 s of dark before the minute turns
-        harness::waitUntil([] { return QTime::currentTime().second() < 5; }, 25s);
+    // At least 30 s of dark before the minute turns, and the first reload due after it.
+    harness::waitUntil(
+        [] { return QTime::currentTime().second() >= 5 && QTime::currentTime().second() <= 30; },
+        40s);
     const QTime now = QTime::currentTime();
     const QString darkHours = hhmm(now.addSecs(-60)) + "-" + hhmm(now.addSecs(60));
     harness::LoopbackHttpServer server;
@@ -74,6 +77,18 @@ TEST(OnlyThePageOverMinutes, darkHoursThenTheScheduledReload) {
     EXPECT_TRUE(server.requests().empty()) << "the page was asked for in dark hours";
     EXPECT_TRUE(lumira.hasState(display, "_NET_WM_STATE_ABOVE"));
 
+    lumira.x.keyDown("Shift_L");
+    lumira.x.keyDown("F12");
+    const auto settings = lumira.x.waitForWindow(kSettings, 5s);
+    lumira.x.keyUp("F12");
+    lumira.x.keyUp("Shift_L");
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen, 10s))
+        << "the page did not show for the operator with the settings window open";
+    lumira.x.closeWindow(*settings);
+    EXPECT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kBlack, 5s)) << "closed: dark again";
+    const size_t beforeTheEnd = requestsFor(server, "/sign");
+
     const Samples end = sampleUntil(lumira, kGreen, 60s);
     EXPECT_TRUE(end.onlyOf({kBlack, kGreen})) << end;
     ASSERT_TRUE(end.saw(kGreen)) << "the page did not come back when the dark hours ended";
@@ -81,5 +96,5 @@ TEST(OnlyThePageOverMinutes, darkHoursThenTheScheduledReload) {
     const Samples reload = sampleUntil(lumira, kBlue, 62s);
     EXPECT_TRUE(reload.onlyOf({kGreen, kBlue})) << "across the reload: " << reload;
     EXPECT_TRUE(reload.saw(kBlue)) << "no reload within a minute";
-    EXPECT_EQ(requestsFor(server, "/sign"), 2u);
+    EXPECT_EQ(requestsFor(server, "/sign"), beforeTheEnd + 2);
 }

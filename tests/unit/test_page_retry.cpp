@@ -169,6 +169,13 @@ TEST(CoverState, onlyAPaintedPageOfTheCurrentLoadShows) {
     cover.viewRendered(5.1);
     EXPECT_EQ(cover.face(5.5), Face::KeptFrame) << "an error status may still come";
     cover.failed();
+    cover.loadStarted(); // a new renderer after the failure: its view draws empty frames first
+    cover.loadSucceeded();
+    cover.painted(10, true, true);
+    cover.viewRendered(10.1);
+    EXPECT_EQ(cover.face(11.9), Face::KeptFrame) << "a new view's drawing proves nothing";
+    EXPECT_EQ(cover.face(12), Face::Page);
+    cover.failed();
     EXPECT_EQ(cover.face(60.9), Face::KeptFrame);
     EXPECT_EQ(cover.face(61), Face::Offline) << "stale after a minute";
 
