@@ -94,8 +94,6 @@ void PageCover::watchDrawing(QObject* child) {
     auto* drawing = qobject_cast<QQuickWidget*>(child);
     if (!drawing)
         return;
-    // Until the engine's first frame reaches it a new one shows its own colour: black.
-    drawing->setClearColor(Qt::black);
     viewReplaced_ = drawings_++ > 0;
     connect(drawing->quickWindow(), &QQuickWindow::afterRendering, this, [this] {
         if (!paintPoll_.isActive())
