@@ -26,6 +26,13 @@ void prepareEngineProcess() {
         std::fputs("lumira: running as root, so the browser engine runs without its sandbox\n",
                    stderr);
     }
+    // The engine holds the old page's picture for half a second after a navigation to the same
+    // site, until the new one paints text or an image: a page of colour alone shows the old
+    // document (white after a failure or the dark hours) for that long after it has painted.
+    // The cover over the view keeps loads off the screen instead. An operator's own list of
+    // disabled features is left as it is.
+    if (!qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--disable-features="))
+        appendEngineFlag("--disable-features=PaintHolding");
     // Rules from QT_LOGGING_RULES or QT_LOGGING_CONF are applied after these and win.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
