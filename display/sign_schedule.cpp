@@ -10,6 +10,11 @@ constexpr int kPastTheMinuteMs = 50;
 int minuteOfDay(const QTime& time) {
     return time.hour() * 60 + time.minute();
 }
+
+// Just after the next whole minute.
+int msToNextMinute(const QTime& time) {
+    return 60000 - (time.second() * 1000 + time.msec()) + kPastTheMinuteMs;
+}
 } // namespace
 
 SignSchedule::SignSchedule(QObject* parent, SignHours hours)
@@ -21,11 +26,8 @@ SignSchedule::SignSchedule(QObject* parent, SignHours hours)
         connect(&reload_, &QTimer::timeout, this, &SignSchedule::reloadDue);
         reload_.start();
     }
-    if (!hours_.darkHours.empty()) {
-        const QTime now = QTime::currentTime();
-        dark_ = isDark(hours_.darkHours, minuteOfDay(now));
-        minute_.start(60000 - (now.second() * 1000 + now.msec()) + kPastTheMinuteMs);
-    }
+    if (!hours_.darkHours.empty())
+        lookAtClock(); // no one listens yet: this only sets where start-up begins
 }
 
 void SignSchedule::setSettingsOpen(bool open) {
@@ -36,7 +38,7 @@ void SignSchedule::setSettingsOpen(bool open) {
 
 void SignSchedule::lookAtClock() {
     const QTime now = QTime::currentTime();
-    minute_.start(60000 - (now.second() * 1000 + now.msec()) + kPastTheMinuteMs);
+    minute_.start(msToNextMinute(now));
     const bool dark = !settingsOpen_ && isDark(hours_.darkHours, minuteOfDay(now));
     if (dark == dark_)
         return;

@@ -18,8 +18,7 @@
 
 namespace {
 constexpr int kPaintPollMs = 40;
-constexpr int kFirstFrameMs = 300; // after the page has shown
-constexpr int kFirstFrameOnBlackMs = 1500;
+constexpr int kFirstFrameMs = 300;   // after the page has shown
 constexpr int kFrameEveryMs = 45000; // for the renderer ends nobody announces
 constexpr double kFrameMs = 1000.0 / 60.0;
 
