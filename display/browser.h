@@ -33,4 +33,10 @@ signals:
     // The main page failed: connection, name lookup, certificate, HTTP status 400 or above,
     // or a renderer process that crashed or was killed.
     void NavigateError();
+    // Why the NavigateError that follows at once came, in a few words ("HTTP 500").
+    void failureNoted(const QString& reason);
+    // The latest load's page has reached the screen.
+    void pageShown();
+    // A renderer of the page ended before its time: "crash", "hang" or "memory".
+    void rendererRestarted(const QString& why);
 };

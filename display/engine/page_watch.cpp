@@ -46,7 +46,7 @@ PageWatch::PageWatch(QWebEnginePage* page, lumira::WatchLimits limits)
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &PageWatch::rendererEnded);
     connect(&loadTimer_, &QTimer::timeout, this, [this] {
         page_->triggerAction(QWebEnginePage::Stop);
-        emit pageFailed();
+        emit pageFailed(QStringLiteral("load timeout"));
     });
     connect(&checkTimer_, &QTimer::timeout, this, &PageWatch::checkRenderer);
     if (lumira::platform::engineInSingleProcess()) {
@@ -125,8 +125,10 @@ void PageWatch::checkRenderer() {
     checkTimer_.setInterval(health_.aboveLimit() ? kCheckAboveLimitMs : kCheckMs);
     if (verdict == lumira::RendererHealth::Verdict::Healthy)
         return;
-    const qint64 victim = verdict == lumira::RendererHealth::Verdict::Hung ? pid : largestPid;
-    emit rendererEnding();
+    const bool hung = verdict == lumira::RendererHealth::Verdict::Hung;
+    const qint64 victim = hung ? pid : largestPid;
+    const QString why = hung ? QStringLiteral("hang") : QStringLiteral("memory");
+    emit rendererEnding(why, victim == pid);
     if (victim == pid) {
         checkTimer_.stop();
         lumira::platform::endRenderer(pid); // the engine reports the renderer as killed
@@ -135,5 +137,5 @@ void PageWatch::checkRenderer() {
     // A frame's renderer: the page itself reports nothing, so it is loaded again from here.
     health_.restart();
     if (lumira::platform::endRenderer(victim))
-        emit pageFailed();
+        emit pageFailed(QStringLiteral("frame renderer ") + why);
 }

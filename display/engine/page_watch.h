@@ -26,9 +26,10 @@ public:
 signals:
     // A load ran past the load timeout and was stopped, or a renderer of one of the page's
     // frames was ended.
-    void pageFailed();
-    // A renderer of the page is about to be ended by this watch.
-    void rendererEnding();
+    void pageFailed(const QString& reason);
+    // A renderer of the page is about to be ended by this watch, "hang" or "memory";
+    // `mainFrame`: the page's own renderer, which the engine then reports as killed.
+    void rendererEnding(const QString& why, bool mainFrame);
 
 private:
     void loadStarted();

@@ -11,6 +11,7 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <utility>
 
 namespace {
 constexpr int kAbortedByNewNavigation = -3; // the engine's net::ERR_ABORTED
@@ -31,9 +32,11 @@ WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::Watc
     connect(page, &QWebEnginePage::renderProcessTerminated, this, &WebBrowser::onRendererEnded);
     connect(this, &Browser::NavigateError, cover_, &PageCover::failed);
     auto* watch = new PageWatch(page, limits);
-    connect(watch, &PageWatch::pageFailed, this, &Browser::NavigateError);
+    connect(watch, &PageWatch::pageFailed, this, &WebBrowser::fail);
     connect(watch, &PageWatch::rendererEnding, cover_, &PageCover::keepFrame);
+    connect(watch, &PageWatch::rendererEnding, this, &WebBrowser::watchEndsRenderer);
     connect(cover_, &PageCover::shown, watch, &PageWatch::pageShown);
+    connect(cover_, &PageCover::shown, this, &Browser::pageShown);
 }
 
 void WebBrowser::Navigate(const QString& address) {
@@ -42,7 +45,7 @@ void WebBrowser::Navigate(const QString& address) {
     const QUrl url = lumira::addressToUrl(address, lumira::programFolder());
     if (!url.isValid()) {
         // Reported like any failed load, after the call has returned.
-        QTimer::singleShot(0, this, &Browser::NavigateError);
+        QTimer::singleShot(0, this, [this] { fail(QStringLiteral("invalid address")); });
         return;
     }
     view_->load(url);
@@ -99,10 +102,30 @@ void WebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain &&
         info.errorCode() == kAbortedByNewNavigation)
         return;
-    emit NavigateError();
+    if (httpError)
+        fail(QStringLiteral("HTTP %1").arg(info.errorCode()));
+    else if (!info.errorString().isEmpty())
+        fail(info.errorString());
+    else
+        fail(QStringLiteral("error %1").arg(info.errorCode()));
 }
 
 void WebBrowser::onRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status) {
-    if (status != QWebEnginePage::NormalTerminationStatus)
-        emit NavigateError();
+    const QString why = std::exchange(endingWhy_, QString());
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    if (why.isEmpty()) // the watch did not end it: it crashed or something else killed it
+        emit rendererRestarted(QStringLiteral("crash"));
+    fail(why.isEmpty() ? QStringLiteral("renderer crashed") : QStringLiteral("renderer ") + why);
+}
+
+void WebBrowser::watchEndsRenderer(const QString& why, bool mainFrame) {
+    emit rendererRestarted(why);
+    if (mainFrame)
+        endingWhy_ = why;
+}
+
+void WebBrowser::fail(const QString& reason) {
+    emit failureNoted(reason);
+    emit NavigateError();
 }

@@ -33,8 +33,11 @@ public:
 private:
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
     void onRendererEnded(QWebEnginePage::RenderProcessTerminationStatus status);
+    void watchEndsRenderer(const QString& why, bool mainFrame);
+    void fail(const QString& reason);
 
     QWebEngineView* view_;
     PageCover* cover_;
     lumira::TwipsFactors factors_;
+    QString endingWhy_; // the page watch is ending the page's renderer: "hang" or "memory"
 };
