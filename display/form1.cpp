@@ -1,5 +1,6 @@
 #include "display/form1.h"
 
+#include "common/ini_sm.h"
 #include "common/program_folder.h"
 #include "common/settings_file.h"
 #include "display/browser.h"
@@ -149,8 +150,10 @@ void Form1::showSettings() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
-        schedule_.setSettingsOpen(event->type() == QEvent::Show);
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+        settingsOpen_ = event->type() == QEvent::Show;
+        schedule_.setSettingsOpen(settingsOpen_);
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -161,6 +164,7 @@ void Form1::wb1_NavigateError() {
 }
 
 void Form1::schedule_DarkChanged(bool dark) {
+    emit darkChanged(dark);
     if (dark) {
         retry_.cancel();
         wb1_->setDark(true);
@@ -168,6 +172,26 @@ void Form1::schedule_DarkChanged(bool dark) {
     }
     wb1_->setDark(false);
     wb1_->Navigate(URL);
+}
+
+bool Form1::reloadPage() {
+    if (schedule_.dark())
+        return false;
+    wb1_->Navigate(URL);
+    return true;
+}
+
+bool Form1::takeAddress(const QString& address) {
+    const std::string value = address.toStdString();
+    lumira::prepareSettingsWrite(cfgfn);
+    // One replacement of the file, as the settings window saves it.
+    writeIniValues("Main", {{"URL", value}}, cfgfn.toStdString());
+    if (lumira::readSetting(cfgfn, "Main", "URL") != value)
+        return false;
+    takeSavedAddress();
+    if (!schedule_.dark())
+        wb1_->Navigate(URL);
+    return true;
 }
 
 void Form1::schedule_ReloadDue() {

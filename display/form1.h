@@ -49,9 +49,20 @@ public:
     // Where the window belongs, in device pixels: as start-up or the settings window put it.
     QRect placedGeometry() const { return placed_; }
 
+    // Dark hours: the sign shows black and its page is unloaded.
+    bool dark() const { return schedule_.dark(); }
+    bool settingsOpen() const { return settingsOpen_; }
+    // Loads URL again, as the scheduled reload does; false in dark hours, when nothing loads.
+    bool reloadPage();
+    // Stores `address` as URL in the configuration file, as the settings window's close saves
+    // it, and loads it (after the dark hours, when they hold). False when the file could not
+    // be written; nothing then changes.
+    bool takeAddress(const QString& address);
+
 signals:
     // The exit prompt was answered Yes: the program is to end.
     void unloading();
+    void darkChanged(bool dark);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,4 +97,5 @@ private:
     ErrTimer errTimer_;  // Timer_err, 5000 ms
     lumira::PageRetry retry_;
     lumira::SignSchedule schedule_;
+    bool settingsOpen_ = false;
 };

@@ -37,6 +37,12 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
     soon();
 }
 
+std::optional<platform::WindowFacts> WindowKeeper::facts() const {
+    if (!events_->connection())
+        return std::nullopt;
+    return platform::windowFacts(events_->connection(), xcb_window_t(display_.winId()));
+}
+
 void WindowKeeper::soon() {
     // Started once and never pushed back, so a stream of events (a window being dragged)
     // still gets a check every tenth of a second.

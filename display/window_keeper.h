@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/window_facts.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QRect>
 #include <QTimer>
+#include <optional>
 
 class Form1;
 
@@ -23,6 +26,9 @@ class WindowKeeper final : public QObject {
     Q_OBJECT
 public:
     explicit WindowKeeper(Form1& display);
+
+    // What the window system says of the display window now; nothing without an X server.
+    std::optional<platform::WindowFacts> facts() const;
 
 private:
     void soon();

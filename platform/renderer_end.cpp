@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <csignal>
+#include <initializer_list>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -76,16 +77,26 @@ std::vector<qint64> ourRenderers() {
     return found;
 }
 
-double ownMemoryMiB(qint64 pid) {
+// The sum of some of a process's memory figures (kB fields of /proc/PID/status), in MiB.
+static double memoryFieldsMiB(qint64 pid, std::initializer_list<const char*> fields) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     long long kib = 0;
     for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-        if (line.startsWith("RssAnon:") || line.startsWith("RssShmem:"))
-            kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
+        for (const char* field : fields)
+            if (line.startsWith(field))
+                kib += line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return double(kib) / 1024.0;
+}
+
+double ownMemoryMiB(qint64 pid) {
+    return memoryFieldsMiB(pid, {"RssAnon:", "RssShmem:"});
+}
+
+double residentMiB(qint64 pid) {
+    return memoryFieldsMiB(pid, {"VmRSS:"});
 }
 
 bool endRenderer(qint64 pid) {

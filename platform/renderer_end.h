@@ -18,6 +18,8 @@ std::vector<qint64> ourRenderers();
 // A process's own memory in MiB: its anonymous and shared-memory pages, not the library pages
 // it maps like every process; 0 when it cannot be read.
 double ownMemoryMiB(qint64 pid);
+// A process's resident memory in MiB, library pages included; 0 when it cannot be read.
+double residentMiB(qint64 pid);
 
 // Whether the browser engine was told to run in a single process (the renderer is then the
 // program itself, and must never be ended).
