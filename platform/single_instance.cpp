@@ -21,6 +21,7 @@ constexpr int kConnectPauseMs = 20; // the first copy may have bound but not yet
 constexpr int kKnockTimeoutMs = 1000;
 constexpr int kPeerReadMs = 100; // a peer sends its byte right after connecting
 constexpr char kAnswer = 1;
+constexpr qsizetype kReportMax = 1 << 20;
 
 // Where the copies of one folder meet: a socket in the user's runtime folder, which only the
 // user can write, found from the user id (not the environment, so that a copy started by a
@@ -77,8 +78,27 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 
 enum class Knock { Answered, Silent, NobodyListens, OtherUser };
 
-// One attempt: connected, the request sent and the answer read before the deadline.
-Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& deadline) {
+// The rest of the connection, at most kReportMax bytes, before the deadline.
+bool readToEnd(int fd, const QDeadlineTimer& deadline, QByteArray& into) {
+    char buffer[4096];
+    while (waitFor(fd, POLLIN, deadline)) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0)
+            return true;
+        if (got < 0 && errno != EINTR && errno != EAGAIN)
+            return false;
+        if (got > 0)
+            into.append(buffer, got);
+        if (into.size() > kReportMax)
+            return false;
+    }
+    return false;
+}
+
+// One attempt: connected, the request sent and the answer read before the deadline; with
+// `report`, what follows the answer up to the end of the connection is put there.
+Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& deadline,
+                QByteArray* report) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return Knock::Silent;
@@ -89,7 +109,7 @@ Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& dead
             result = Knock::OtherUser;
         else if (::send(fd, &request, 1, MSG_NOSIGNAL) == 1 && waitFor(fd, POLLIN, deadline) &&
                  ::recv(fd, &answer, 1, 0) == 1 && answer == kAnswer)
-            result = Knock::Answered;
+            result = !report || readToEnd(fd, deadline, *report) ? Knock::Answered : Knock::Silent;
     } else if (errno == ECONNREFUSED || errno == ENOENT) {
         result = Knock::NobodyListens;
     }
@@ -100,10 +120,12 @@ Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& dead
 
 // Knocks until answered or the deadline; an abstract name may be bound a moment before it is
 // listened on, so nobody listening is tried again there.
-Knock knock(const Channel& channel, char request, int timeoutMs) {
+Knock knock(const Channel& channel, char request, int timeoutMs, QByteArray* report = nullptr) {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        const Knock result = knockOnce(channel, request, deadline);
+        if (report)
+            report->clear();
+        const Knock result = knockOnce(channel, request, deadline, report);
         if (result != Knock::NobodyListens || channel.inFileSystem ||
             deadline.remainingTime() <= kConnectPauseMs)
             return result;
@@ -129,6 +151,15 @@ int bindTo(const Channel& channel) {
 bool SingleInstance::ask(const QString& key, Request request, int timeoutMs,
                          const QByteArray& runtimeBase) {
     return knock(channelFor(key, runtimeBase), char(request), timeoutMs) == Knock::Answered;
+}
+
+std::optional<QByteArray> SingleInstance::askForReport(const QString& key, int timeoutMs,
+                                                       const QByteArray& runtimeBase) {
+    QByteArray report;
+    if (knock(channelFor(key, runtimeBase), char(Request::Report), timeoutMs, &report) !=
+        Knock::Answered)
+        return std::nullopt;
+    return report;
 }
 
 SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase, QObject* parent)
@@ -187,11 +218,16 @@ void SingleInstance::acceptAll() {
         ::setsockopt(peer, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
         char request = 0;
         const bool read = ::recv(peer, &request, 1, 0) == 1;
+        QByteArray answer(1, kAnswer);
         if (read && request == char(Request::OpenSettings))
             openSettings = true;
+        else if (read && request == char(Request::Report))
+            answer += report_ ? report_() : QByteArray();
         else
             comeForward = true; // also a peer that said nothing
-        [[maybe_unused]] const ssize_t sent = ::send(peer, &kAnswer, 1, MSG_NOSIGNAL);
+        // A report of a few KiB fits the socket's buffer; the send timeout bounds the rest.
+        [[maybe_unused]] const ssize_t sent =
+            ::send(peer, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
         ::close(peer);
     }
     if (comeForward)

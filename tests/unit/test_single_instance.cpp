@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -62,6 +63,17 @@ TEST_P(Channel, oneHolderAnswersRequestsAndNobodyWaitsLong) {
     asker.join();
     EXPECT_TRUE(answered);
     EXPECT_EQ(settings, 1);
+
+    // A report comes back whole, after the answer byte, and asks for nothing else.
+    const QByteArray report =
+        "{\"state\":\"showing\",\"address\":\"" + QByteArray(3000, 'a') + "\"}";
+    first->setReport([&] { return report; });
+    std::optional<QByteArray> got;
+    std::thread reporter([&] { got = SingleInstance::askForReport(key, 2000, base()); });
+    serve([&] { return got.has_value(); });
+    reporter.join();
+    EXPECT_EQ(got.value_or("none"), report);
+    EXPECT_EQ(forward + settings, 1);
 
     bool second = true;
     std::thread starter([&] { second = SingleInstance(key, base()).isFirst(); });
