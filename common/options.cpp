@@ -40,6 +40,8 @@ Options readOptions(const std::function<std::string(const std::string& key)>& re
     options.darkHours = parseDarkHours(read("DarkHours"));
     options.reloadEveryMinutes = wholeNumberOr(read("ReloadEvery"), {0, 10080}, 0);
     options.staleAfterMinutes = wholeNumberOr(read("StaleAfter"), {0, 10080}, 0);
+    options.status = std::string(trimBlanks(read("Status")));
+    options.statusToken = std::string(trimBlanks(read("StatusToken")));
     return options;
 }
 

@@ -21,6 +21,8 @@ struct Options {
     std::vector<DarkRange> darkHours; // DarkHours: the sign shows black inside them
     int reloadEveryMinutes = 0;       // ReloadEvery, 0..10080: the page loaded again, 0 never
     int staleAfterMinutes = 0;        // StaleAfter, 0..10080: a kept frame's age limit, 0 never
+    std::string status;               // Status: where the status server listens, empty nowhere
+    std::string statusToken;          // StatusToken: the status server's secret, as written
 };
 
 // Reads the keys through `read` (key to stored text). The default memory limit is a quarter

@@ -10,7 +10,8 @@ LUMIRA_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
     libxcb-screensaver0-dev libxcb-dpms0-dev
-    libgtest-dev libgmock-dev
+    libcpp-httplib-dev # the status server
+    libgtest-dev libgmock-dev curl
     clang libclang-rt-14-dev # libFuzzer, for the parsers' fuzz targets
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested

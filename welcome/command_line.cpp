@@ -2,6 +2,7 @@
 
 #include "common/program_folder.h"
 #include "platform/single_instance.h"
+#include "status/status_report.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -14,22 +15,45 @@ namespace {
 constexpr int kAnswerMs = 2000;
 } // namespace
 
-bool askedForSettings(int argc, char** argv) {
+bool askedFor(int argc, char** argv, const char* option) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--settings") == 0)
+        if (std::strcmp(argv[i], option) == 0)
             return true;
     return false;
 }
 
+namespace {
+// The running copy's key: this program folder.
+QString folderKey() {
+    return QFileInfo(programFolder()).canonicalFilePath();
+}
+} // namespace
+
 int requestSettings(int argc, char** argv) {
     QCoreApplication app(argc, argv); // for the program folder
-    const QString folder = QFileInfo(programFolder()).canonicalFilePath();
+    const QString folder = folderKey();
     if (platform::SingleInstance::ask(folder, platform::SingleInstance::Request::OpenSettings,
                                       kAnswerMs))
         return 0;
     std::fprintf(stderr, "lumira: no running Lumira from %s answered; nothing to open\n",
                  qPrintable(folder));
     return 1;
+}
+
+} // namespace lumira
+
+namespace lumira {
+
+int printStatus(int argc, char** argv) {
+    QCoreApplication app(argc, argv); // for the program folder
+    const QString folder = folderKey();
+    const auto report = platform::SingleInstance::askForReport(folder, kAnswerMs);
+    if (!report || report->isEmpty()) {
+        std::fprintf(stderr, "lumira: no running Lumira from %s answered\n", qPrintable(folder));
+        return 1;
+    }
+    std::fwrite(report->constData(), 1, size_t(report->size()), stdout);
+    return exitStatusOf(*report);
 }
 
 } // namespace lumira

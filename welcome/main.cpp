@@ -4,8 +4,10 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    if (lumira::askedForSettings(argc, argv))
+    if (lumira::askedFor(argc, argv, "--settings"))
         return lumira::requestSettings(argc, argv);
+    if (lumira::askedFor(argc, argv, "--status"))
+        return lumira::printStatus(argc, argv);
     if (!lumira::prepareProcess(argc, argv))
         return 1;
     QApplication app(argc, argv);

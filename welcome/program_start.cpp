@@ -17,6 +17,8 @@
 #include "platform/window_state.h"
 #include "platform/x11_display.h"
 #include "settings/form2.h"
+#include "status/sign_watch.h"
+#include "status/status_server.h"
 #include "ui/module3.h"
 #include "ui/screen_twips.h"
 #include "welcome/form3.h"
@@ -74,6 +76,12 @@ public:
                 &Program::comeForward);
         connect(&instance, &platform::SingleInstance::settingsRequested, this,
                 &Program::openSettings);
+        instance.setReport([this] {
+            SignReport report = watch_.report();
+            addMemory(report);
+            return reportJson(report);
+        });
+        startStatusServer();
     }
 
     void showWelcome() {
@@ -115,7 +123,7 @@ private:
         connect(form1_.get(), &Form1::unloading, this, &Program::end);
         form1_->show();
         // What keeps the sign showing for months without anyone at the PC.
-        new WindowKeeper(*form1_);
+        watch_.attach(*form1_, new WindowKeeper(*form1_));
         new PointerHider(*form1_);
         new platform::ScreenAwake(form1_.get());
         if (platform::inWaylandSession()) {
@@ -125,6 +133,15 @@ private:
             connect(shortcuts, &platform::GlobalShortcuts::settled, this,
                     &Program::tellWhoServesTheHotkey);
         }
+    }
+
+    // Off unless section Options asks for it.
+    void startStatusServer() {
+        const ListenPlan plan = planListening(options_.status, options_.statusToken);
+        if (!plan.warning.empty())
+            std::fprintf(stderr, "lumira: %s\n", plan.warning.c_str());
+        if (plan.enabled)
+            server_ = std::make_unique<StatusServer>(watch_, plan, options_.statusToken);
     }
 
     static void tellWhoServesTheHotkey(bool portal) {
@@ -176,6 +193,8 @@ private:
     QPointer<Form3> form3_;
     std::unique_ptr<Form1> form1_;
     QPointer<Form2> form2_;
+    SignWatch watch_;                      // what the status report tells
+    std::unique_ptr<StatusServer> server_; // stopped first, before the windows go
 };
 
 } // namespace

@@ -1,0 +1,167 @@
+#include "status/connection_guard.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumira {
+
+namespace {
+
+constexpr auto kWatchEvery = std::chrono::milliseconds(200);
+
+// The socket inode a descriptor refers to, 0 when it is no socket.
+unsigned long socketInode(int fd) {
+    char link[64];
+    char target[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = ::readlink(link, target, sizeof target - 1);
+    if (length <= 0)
+        return 0;
+    target[length] = '\0';
+    if (std::strncmp(target, "socket:[", 8) != 0)
+        return 0;
+    return std::strtoul(target + 8, nullptr, 10);
+}
+
+// The local port of a connected TCP socket, 0 for anything else.
+int connectedPort(int fd) {
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+    socklen_t localSize = sizeof local;
+    socklen_t peerSize = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+        return 0;
+    if (local.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port);
+    if (local.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port);
+    return 0;
+}
+
+} // namespace
+
+ConnectionGuard::ConnectionGuard(int port, int threads, int maxConnections,
+                                 std::chrono::milliseconds lifetime)
+    : port_(port), maxConnections_(maxConnections), lifetime_(lifetime) {
+    for (int i = 0; i < threads; ++i)
+        workers_.emplace_back([this] { work(); });
+    watcher_ = std::thread([this] { watch(); });
+}
+
+ConnectionGuard::~ConnectionGuard() {
+    shutdown();
+}
+
+int ConnectionGuard::acceptedSocket(unsigned long& inode) const {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder)
+        return -1;
+    const int folderHandle = ::dirfd(folder);
+    int found = -1;
+    while (const dirent* entry = ::readdir(folder)) {
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] == '.' || fd == folderHandle)
+            continue;
+        const unsigned long candidate = socketInode(fd);
+        if (candidate == 0 || connectedPort(fd) != port_)
+            continue;
+        bool known = false;
+        for (const Connection& connection : open_)
+            known = known || connection.inode == candidate;
+        if (!known) {
+            found = fd;
+            inode = candidate;
+            break;
+        }
+    }
+    ::closedir(folder);
+    return found;
+}
+
+void ConnectionGuard::enqueue(std::function<void()> serve) {
+    std::unique_lock lock(mutex_);
+    unsigned long inode = 0;
+    const int fd = acceptedSocket(inode);
+    Connection connection;
+    connection.handle = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    connection.inode = inode;
+    connection.deadline = std::chrono::steady_clock::now() + lifetime_;
+    if (connection.handle >= 0) {
+        if (int(open_.size()) >= maxConnections_) {
+            // Too many at once: the server reads nothing from it and closes it.
+            ::shutdown(connection.handle, SHUT_RDWR);
+            connection.cut = true;
+        }
+        open_.push_back(connection);
+    }
+    jobs_.push_back([this, serve = std::move(serve), inode] {
+        serve();
+        forget(inode);
+    });
+    ready_.notify_one();
+}
+
+void ConnectionGuard::forget(unsigned long inode) {
+    std::lock_guard lock(mutex_);
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+        if (it->inode == inode) {
+            ::close(it->handle);
+            open_.erase(it);
+            return;
+        }
+    }
+}
+
+void ConnectionGuard::work() {
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty())
+                return; // stopping, and nothing left to close
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job();
+    }
+}
+
+void ConnectionGuard::watch() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        tick_.wait_for(lock, kWatchEvery);
+        const auto now = std::chrono::steady_clock::now();
+        for (Connection& connection : open_) {
+            if (!connection.cut && (stopping_ || now >= connection.deadline)) {
+                ::shutdown(connection.handle, SHUT_RDWR);
+                connection.cut = true;
+            }
+        }
+    }
+}
+
+void ConnectionGuard::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        stopping_ = true;
+        for (Connection& connection : open_)
+            ::shutdown(connection.handle, SHUT_RDWR);
+    }
+    ready_.notify_all();
+    tick_.notify_all();
+    for (std::thread& worker : workers_)
+        worker.join();
+    watcher_.join();
+}
+
+} // namespace lumira
