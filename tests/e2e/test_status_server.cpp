@@ -1,0 +1,730 @@
+// The status server seen from outside: what it tells a local client, whose commands it takes,
+// what its picture shows, how it stands up to bad and greedy clients, and `lumira --status`.
+#include "tests/e2e/only_the_page.h"
+#include "tests/harness/http_client.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <future>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace e2e;
+using harness::HttpReply;
+
+namespace {
+
+constexpr auto kAnswerTimeout = 10s;
+const std::string kToken = "q7Vt-3mLx9Rk2bWz8NpC"; // 20 characters
+constexpr uint32_t kNoticeRed = 0xe01010;
+
+std::string describe(const HttpReply& reply) {
+    return std::string(harness::outcomeName(reply.outcome)) + " " + std::to_string(reply.status) +
+           " after " + std::to_string(int(reply.ms)) + " ms: " + reply.body.substr(0, 200);
+}
+
+// Runs `work` on a thread of its own while this one keeps Qt events flowing (the page's
+// server lives here).
+template <typename Work> auto whilePumping(Work work) -> decltype(work()) {
+    auto result = std::async(std::launch::async, std::move(work));
+    harness::waitUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 30s);
+    return result.get();
+}
+
+HttpReply roundTrip(quint16 port, const std::string& request) {
+    return whilePumping(
+        [=] { return harness::httpExchange("127.0.0.1", port, request, kAnswerTimeout); });
+}
+
+HttpReply fetch(quint16 port, const std::string& path, const std::string& host) {
+    return roundTrip(port, harness::httpRequest("GET", path, host));
+}
+
+// One request through curl, the client people script the server with; of the headers, only
+// Content-Type.
+HttpReply curl(quint16 port, const std::string& path, const QStringList& options = {}) {
+    QTemporaryDir dir;
+    const QString body = dir.filePath(QStringLiteral("body"));
+    QProcess process;
+    process.start(
+        QStringLiteral("curl"),
+        QStringList{"--silent", "--noproxy", "*", "--max-time", "10", "--output", body,
+                    "--write-out", "%{http_code} %{content_type}"} +
+            options +
+            QStringList{QString::fromStdString("http://127.0.0.1:" + std::to_string(port) + path)});
+    if (!process.waitForStarted(5000))
+        throw std::runtime_error("curl cannot start");
+    harness::waitUntil(
+        [&] { return process.state() == QProcess::NotRunning || process.waitForFinished(0); }, 15s);
+    HttpReply reply;
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        reply.outcome = HttpReply::Outcome::TimedOut;
+        return reply;
+    }
+    const int code = process.exitCode();
+    reply.outcome = code == 0   ? HttpReply::Outcome::Answered
+                    : code == 7 ? HttpReply::Outcome::Refused
+                                : HttpReply::Outcome::Closed;
+    const std::string written = process.readAllStandardOutput().toStdString();
+    reply.status = std::atoi(written.c_str());
+    if (written.size() > 4)
+        reply.headers.emplace_back("content-type", written.substr(4));
+    QFile file(body);
+    if (file.open(QIODevice::ReadOnly))
+        reply.body = file.readAll().toStdString();
+    return reply;
+}
+
+QJsonObject jsonObject(const std::string& text) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+std::string compact(const QJsonValue& value) {
+    if (!value.isObject())
+        return value.isNull() ? "null" : "not an object";
+    return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact).toStdString();
+}
+
+QJsonObject statusOf(quint16 port) {
+    const HttpReply reply = curl(port, "/status");
+    return reply.answered(200) ? jsonObject(reply.body) : QJsonObject();
+}
+
+std::string stateOf(const QJsonObject& facts) {
+    return facts[QStringLiteral("state")].toString().toStdString();
+}
+
+std::string canonical(const std::string& folder) {
+    return QFileInfo(QString::fromStdString(folder)).canonicalFilePath().toStdString();
+}
+
+// Whether `text` holds `line` as a whole line.
+bool hasLine(const std::string& text, const std::string& line) {
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
+        const size_t end = at + line.size();
+        if ((at == 0 || text[at - 1] == '\n') && end < text.size() && text[end] == '\n')
+            return true;
+    }
+    return false;
+}
+
+// Whether the program printed `line` as a whole line.
+bool printed(LumiraUnderTest& lumira, const std::string& line, std::chrono::milliseconds timeout) {
+    return harness::waitUntil([&] { return hasLine(lumira.program.output(), line); }, timeout,
+                              20ms);
+}
+
+// Every sample of a Prometheus text exposition is well formed, and its metric has its # HELP
+// and # TYPE lines before it.
+testing::AssertionResult wellFormedMetrics(const std::string& text) {
+    static const std::regex sample(
+        R"(([a-zA-Z_:][a-zA-Z0-9_:]*))"
+        R"((\{[a-zA-Z_][a-zA-Z0-9_]*="[^"\\]*"(,[a-zA-Z_][a-zA-Z0-9_]*="[^"\\]*")*\})?)"
+        R"( (-?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?|NaN|[-+]Inf))");
+    if (!text.ends_with('\n'))
+        return testing::AssertionFailure() << "the last line has no line end";
+    std::set<std::string> typed, helped;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto nameAfter = [&](size_t at) { return line.substr(at, line.find(' ', at) - at); };
+        if (line.starts_with("# TYPE "))
+            typed.insert(nameAfter(7));
+        else if (line.starts_with("# HELP "))
+            helped.insert(nameAfter(7));
+        else if (!line.empty() && !line.starts_with('#')) {
+            std::smatch match;
+            if (!std::regex_match(line, match, sample))
+                return testing::AssertionFailure() << "not a sample: " << line;
+            if (!typed.count(match[1]) || !helped.count(match[1]))
+                return testing::AssertionFailure() << "no # HELP and # TYPE before: " << line;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+// The picture is a PNG of width x height whose every pixel is expected(x, y).
+testing::AssertionResult pictureShows(const std::string& png, int width, int height,
+                                      const std::function<uint32_t(int x, int y)>& expected) {
+    QImage image;
+    if (!image.loadFromData(QByteArray::fromStdString(png), "PNG"))
+        return testing::AssertionFailure() << "not a PNG (" << png.size() << " bytes)";
+    if (image.width() != width || image.height() != height)
+        return testing::AssertionFailure()
+               << "a picture of " << image.width() << "x" << image.height();
+    image = image.convertToFormat(QImage::Format_RGB32);
+    int wrong = 0;
+    std::ostringstream first;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t rgb = image.pixel(x, y) & 0xffffff;
+            if (rgb != expected(x, y) && wrong++ == 0)
+                first << std::hex << rgb << " at " << std::dec << x << "," << y;
+        }
+    }
+    if (wrong)
+        return testing::AssertionFailure() << wrong << " pixels differ, the first " << first.str();
+    return testing::AssertionSuccess();
+}
+
+const auto kAllGreen = [](int, int) { return kGreen; };
+
+// Shift+F12 held until the settings window is there.
+std::optional<xcb_window_t> openSettings(LumiraUnderTest& lumira) {
+    lumira.x.keyDown("Shift_L");
+    lumira.x.keyDown("F12");
+    const auto shown = lumira.x.waitForWindow(kSettings, 5s);
+    lumira.x.keyUp("F12");
+    lumira.x.keyUp("Shift_L");
+    return shown;
+}
+
+std::optional<std::string> addressBeyondTheLoopback() {
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            return address.toString().toStdString();
+    }
+    return std::nullopt;
+}
+
+// A connection that sends `request` one byte a second; the milliseconds until the server
+// answered or closed it, or nothing when it still held it after `limit`.
+std::optional<double> dripUntilDropped(quint16 port, const std::string& request,
+                                       std::chrono::milliseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto since = [&] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::optional<double> dropped;
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
+        dropped = since();
+    for (size_t i = 0; !dropped && since() < double(limit.count()); ++i) {
+        if (::send(fd, &request[i % request.size()], 1, MSG_NOSIGNAL) != 1) {
+            dropped = since();
+            break;
+        }
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 1000) > 0)
+            dropped = since(); // an answer, the end of the connection or a reset
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return dropped;
+}
+
+} // namespace
+
+// A local client reads the page, the facts, the metrics and the picture; a page of another
+// site (another Host) reads nothing; commands need the token as Bearer, and a new address is
+// saved as the settings window saves it, never while that window is open.
+TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
+    harness::LoopbackHttpServer first, second;
+    first.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
+    second.setResponse(200, QByteArray::fromStdString(solidPage(kBlue)));
+    const quint16 port = harness::freeLoopbackPort();
+    const std::string p = std::to_string(port);
+    const std::string host = harness::loopbackHost(port);
+    const std::string firstUrl = first.url(QStringLiteral("/sign")).toStdString();
+    const std::string iniHead = "[Options]\r\nStatus=" + p + "\r\nStatusToken=" + kToken +
+                                "\r\n\r\n; the sign in the hall\r\n[Main]\r\nwLeft=100\r\nURL=";
+    const std::string iniTail = "\r\nwTop=100\r\n";
+    LumiraUnderTest lumira;
+    lumira.program.writeIni(iniHead + firstUrl + iniTail);
+    lumira.openDisplay();
+    ASSERT_TRUE(printed(lumira, "lumira: status server on http://127.0.0.1:" + p + "/", 10s));
+    ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
+
+    const HttpReply page = curl(port, "/");
+    EXPECT_TRUE(page.answered(200)) << describe(page);
+    EXPECT_EQ(page.header("content-type").value_or(""), "text/html; charset=utf-8");
+    EXPECT_NE(page.body.find("id=\"picture\""), std::string::npos);
+    EXPECT_NE(page.body.find("src=\"screenshot.png\""), std::string::npos);
+    for (const char* outside :
+         {"src=\"http", "src=\"//", "href=\"http", "href=\"//", "url(http", "url(//", "@import"})
+        EXPECT_EQ(page.body.find(outside), std::string::npos) << "from outside: " << outside;
+
+    QJsonObject facts;
+    EXPECT_TRUE(harness::waitUntil(
+        [&] {
+            facts = statusOf(port);
+            return stateOf(facts) == "showing" && facts[QStringLiteral("above")].toBool();
+        },
+        5s))
+        << QJsonDocument(facts).toJson().toStdString();
+    EXPECT_EQ(facts[QStringLiteral("version")].toString().toStdString(), LUMIRA_VERSION);
+    EXPECT_EQ(canonical(facts[QStringLiteral("folder")].toString().toStdString()),
+              canonical(lumira.program.folder()));
+    EXPECT_EQ(facts[QStringLiteral("address")].toString().toStdString(), firstUrl);
+    const QJsonObject rect = facts[QStringLiteral("rect")].toObject();
+    EXPECT_EQ(compact(rect[QStringLiteral("configured")]), R"({"h":240,"w":320,"x":100,"y":100})");
+    EXPECT_EQ(compact(rect[QStringLiteral("actual")]), compact(rect[QStringLiteral("configured")]));
+    EXPECT_FALSE(facts[QStringLiteral("last_success")].isNull());
+    EXPECT_EQ(facts[QStringLiteral("failures_total")].toInt(-1), 0);
+    EXPECT_FALSE(facts[QStringLiteral("settings_open")].toBool(true));
+    const HttpReply status = fetch(port, "/status", host);
+    EXPECT_TRUE(status.header("content-type").value_or("").starts_with("application/json"));
+    for (const auto& [name, value] : status.headers)
+        EXPECT_FALSE(name.starts_with("access-control-")) << name << ": " << value;
+
+    const HttpReply metrics = curl(port, "/metrics");
+    EXPECT_TRUE(metrics.answered(200)) << describe(metrics);
+    EXPECT_TRUE(metrics.header("content-type").value_or("").starts_with("text/plain"));
+    EXPECT_TRUE(wellFormedMetrics(metrics.body));
+    for (const char* line :
+         {"lumira_up 1", "lumira_state{state=\"showing\"} 1", "lumira_state{state=\"retrying\"} 0",
+          "lumira_window_placed 1", "lumira_load_failures_total 0"})
+        EXPECT_TRUE(hasLine(metrics.body, line)) << line << " missing from\n" << metrics.body;
+
+    const HttpReply shot = curl(port, "/screenshot.png");
+    EXPECT_TRUE(shot.answered(200)) << describe(shot);
+    EXPECT_EQ(shot.header("content-type").value_or(""), "image/png");
+    EXPECT_TRUE(pictureShows(shot.body, 320, 240, kAllGreen));
+
+    // What a page of another site reaches through a name that leads here: nothing.
+    const std::string otherPort = std::to_string(port == 65535 ? port - 1 : port + 1);
+    for (const std::string& foreign : {"evil.example:" + p, "localhost.evil.example:" + p,
+                                       "127.0.0.1:" + otherPort, std::string("127.0.0.1")}) {
+        const HttpReply reply = fetch(port, "/status", foreign);
+        EXPECT_TRUE(reply.answered(403)) << "Host: " << foreign << ": " << describe(reply);
+        EXPECT_EQ(reply.body.find("showing"), std::string::npos) << "told another site";
+    }
+    EXPECT_TRUE(fetch(port, "/status", "localhost:" + p).answered(200));
+    EXPECT_TRUE(fetch(port, "/nothing-here", host).answered(404));
+
+    // A reload needs the whole token as Bearer; a password (Basic) is not enough for a command.
+    const size_t loads = requestsFor(first, "/sign");
+    const std::string basic = QByteArray::fromStdString("sign:" + kToken).toBase64().toStdString();
+    for (const std::string& wrong :
+         {std::string(), "Bearer " + kToken.substr(0, 19), "Bearer " + kToken + "x",
+          "Bearer " + kToken.substr(1), "Basic " + basic}) {
+        const std::string line = wrong.empty() ? "" : "Authorization: " + wrong + "\r\n";
+        const HttpReply reply =
+            roundTrip(port, harness::httpRequest("POST", "/reload", host, line));
+        EXPECT_TRUE(reply.answered(401)) << "Authorization: " << wrong << ": " << describe(reply);
+    }
+    harness::pumpEventsFor(1s);
+    EXPECT_EQ(requestsFor(first, "/sign"), loads) << "a refused command loaded the page";
+    const QStringList bearer{"-H", QString::fromStdString("Authorization: Bearer " + kToken)};
+    const HttpReply reloaded = curl(port, "/reload", QStringList{"-X", "POST"} + bearer);
+    EXPECT_TRUE(reloaded.answered(200)) << describe(reloaded);
+    EXPECT_EQ(compact(jsonObject(reloaded.body)), R"({"ok":true})");
+    EXPECT_TRUE(harness::waitUntil([&] { return requestsFor(first, "/sign") > loads; }, 5s))
+        << "the reload loaded nothing";
+
+    // A new address: refused when empty or too long, then saved and shown.
+    const auto postAddress = [&](const std::string& type, const std::string& body) {
+        return roundTrip(port, harness::httpRequest("POST", "/address", host,
+                                                    "Authorization: Bearer " + kToken +
+                                                        "\r\nContent-Type: " + type + "\r\n",
+                                                    body));
+    };
+    const std::string form = "application/x-www-form-urlencoded";
+    EXPECT_TRUE(postAddress(form, "url=").answered(400));
+    EXPECT_TRUE(postAddress("application/json", R"({"url":""})").answered(400));
+    const HttpReply tooLong = postAddress(form, "url=http://127.0.0.1:1/" + std::string(5000, 'a'));
+    EXPECT_TRUE(tooLong.answered(413)) << describe(tooLong);
+    // A line break would put a line of the sender's own into lumira.ini.
+    const HttpReply smuggled =
+        postAddress(form, "url=http%3A%2F%2F127.0.0.1%3A1%2F%0D%0A%5BOptions%5D%0D%0AStatus%3D1");
+    EXPECT_TRUE(smuggled.answered(400)) << describe(smuggled);
+    EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + firstUrl + iniTail);
+
+    // A file that cannot be written: an error, and the sign stays as it was.
+    const std::string iniPath = lumira.program.folder() + "/lumira.ini";
+    ASSERT_EQ(::chmod(iniPath.c_str(), 0444), 0);
+    const HttpReply unwritable =
+        postAddress(form, "url=" + second.url(QStringLiteral("/unsaved")).toStdString());
+    harness::pumpEventsFor(1s);
+    ::chmod(iniPath.c_str(), 0644);
+    EXPECT_TRUE(unwritable.answered(500)) << describe(unwritable);
+    EXPECT_EQ(requestsFor(second, "/unsaved"), 0u) << "loaded an address it could not save";
+    EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + firstUrl + iniTail);
+
+    // Sent as a form encodes it: the address holds '?', '&' and '='.
+    const std::string secondUrl = second.url(QStringLiteral("/second?a=1&b=2")).toStdString();
+    const HttpReply changed =
+        curl(port, "/address",
+             bearer + QStringList{"--data-urlencode", QString::fromStdString("url=" + secondUrl)});
+    EXPECT_TRUE(changed.answered(200)) << describe(changed);
+    EXPECT_TRUE(
+        harness::waitUntil([&] { return requestsFor(second, "/second?a=1&b=2") == 1; }, 10s));
+    EXPECT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kBlue));
+    EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + secondUrl + iniTail);
+    EXPECT_EQ(statusOf(port)[QStringLiteral("address")].toString().toStdString(), secondUrl);
+
+    // The settings window is open: its own address box must not be overtaken.
+    ASSERT_TRUE(openSettings(lumira)) << "no settings window";
+    EXPECT_TRUE(harness::waitUntil(
+        [&] { return statusOf(port)[QStringLiteral("settings_open")].toBool(); }, 3s));
+    const size_t firstLoads = requestsFor(first, "/sign");
+    const HttpReply busy = postAddress("application/json", R"({"url":")" + firstUrl + R"("})");
+    EXPECT_TRUE(busy.answered(409)) << describe(busy);
+    harness::pumpEventsFor(1s);
+    EXPECT_EQ(requestsFor(first, "/sign"), firstLoads);
+    EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + secondUrl + iniTail);
+}
+
+// An address beyond the loopback without a token of 16 characters: the server stays on the
+// loopback and says so; a short token is no token, so commands are refused outright.
+TEST(StatusServer, anOutsideAddressWithoutALongTokenStaysOnTheLoopback) {
+    const quint16 port = harness::freeLoopbackPort();
+    const std::string p = std::to_string(port);
+    const std::string shortToken = kToken.substr(0, 15);
+    LumiraUnderTest lumira;
+    lumira.program.writeFile("start.htm", solidPage(kGreen));
+    lumira.program.writeIni("[Options]\r\nStatus=0.0.0.0:" + p + "\r\nStatusToken=" + shortToken +
+                            "\r\n");
+    lumira.launch();
+    EXPECT_TRUE(printed(lumira,
+                        "lumira: Status=0.0.0.0:" + p +
+                            " needs a StatusToken of at least 16 characters; the status server "
+                            "listens on 127.0.0.1:" +
+                            p + " only",
+                        10s));
+    ASSERT_TRUE(printed(lumira, "lumira: status server on http://127.0.0.1:" + p + "/", 10s));
+
+    const std::string host = harness::loopbackHost(port);
+    EXPECT_TRUE(fetch(port, "/status", host).answered(200));
+    for (const std::string& authorization : {std::string(), "Bearer " + shortToken}) {
+        const std::string line =
+            authorization.empty() ? "" : "Authorization: " + authorization + "\r\n";
+        const HttpReply reload =
+            roundTrip(port, harness::httpRequest("POST", "/reload", host, line));
+        EXPECT_TRUE(reload.answered(403)) << authorization << ": " << describe(reload);
+        const HttpReply address =
+            roundTrip(port, harness::httpRequest("POST", "/address", host,
+                                                 line + "Content-Type: "
+                                                        "application/x-www-form-urlencoded\r\n",
+                                                 "url=http://127.0.0.1:1/"));
+        EXPECT_TRUE(address.answered(403)) << authorization << ": " << describe(address);
+    }
+    EXPECT_EQ(lumira.program.readIni().value_or("").find("127.0.0.1:1/"), std::string::npos);
+
+    const auto outside = addressBeyondTheLoopback();
+    if (!outside) {
+        std::cout << "[   NOTE   ] this machine has no address beyond the loopback: not checked "
+                     "that the server is out of reach there\n";
+        return;
+    }
+    const HttpReply there = whilePumping([&] {
+        return harness::httpExchange(
+            *outside, port, harness::httpRequest("GET", "/status", *outside + ":" + p), 5s);
+    });
+    EXPECT_EQ(there.outcome, HttpReply::Outcome::Refused) << *outside << ": " << describe(there);
+}
+
+// Before OK there is no sign yet and no picture of it; once it shows, the picture is the screen
+// at the rectangle, with whatever covers it.
+TEST(StatusServer, startingHasNoPictureAndThePictureShowsWhatCoversTheSign) {
+    harness::LoopbackHttpServer server;
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
+    const quint16 port = harness::freeLoopbackPort();
+    LumiraUnderTest lumira;
+    lumira.program.writeIni(iniWithOptions(server.url(QStringLiteral("/sign")),
+                                           "Status=" + std::to_string(port) + "\r\n"));
+    const xcb_window_t welcome = lumira.launch();
+    ASSERT_TRUE(printed(
+        lumira, "lumira: status server on http://127.0.0.1:" + std::to_string(port) + "/", 10s));
+
+    const QJsonObject starting = statusOf(port);
+    EXPECT_EQ(stateOf(starting), "starting");
+    const QJsonObject noRect = starting[QStringLiteral("rect")].toObject();
+    EXPECT_TRUE(noRect[QStringLiteral("configured")].isNull());
+    EXPECT_TRUE(noRect[QStringLiteral("actual")].isNull());
+    EXPECT_FALSE(starting[QStringLiteral("above")].toBool(true));
+    EXPECT_TRUE(curl(port, "/screenshot.png").answered(503));
+    const std::string metrics = curl(port, "/metrics").body;
+    EXPECT_TRUE(hasLine(metrics, "lumira_state{state=\"starting\"} 1")) << metrics;
+    EXPECT_TRUE(hasLine(metrics, "lumira_window_placed 0")) << metrics;
+
+    lumira.pressOk(welcome);
+    ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
+    EXPECT_EQ(statusOf(port)[QStringLiteral("screenshot")].toString().toStdString(), "screen");
+
+    // A desktop's notice over the sign's top left corner and beyond it (the window keeper
+    // leaves notices alone): the sign's pixels 0..99 x 0..79 are the notice's.
+    const xcb_window_t notice = lumira.x.createNotice({50, 60, 150, 120}, kNoticeRed);
+    ASSERT_TRUE(lumira.waitForPixel(150, 150, kNoticeRed, 2s));
+    const auto covered = [](int x, int y) { return x < 100 && y < 80 ? kNoticeRed : kGreen; };
+    testing::AssertionResult shows = testing::AssertionFailure();
+    harness::waitUntil(
+        [&] {
+            shows = pictureShows(curl(port, "/screenshot.png").body, 320, 240, covered);
+            return bool(shows);
+        },
+        5s, 200ms);
+    EXPECT_TRUE(shows) << "the notice is not in the picture";
+    EXPECT_EQ(lumira.x.pixel(150, 150), kNoticeRed) << "the notice did not stay";
+
+    lumira.x.destroyWindow(notice);
+    harness::waitUntil(
+        [&] {
+            shows = pictureShows(curl(port, "/screenshot.png").body, 320, 240, kAllGreen);
+            return bool(shows);
+        },
+        5s, 200ms);
+    EXPECT_TRUE(shows) << "an old picture is still given out";
+}
+
+// Bad requests, a huge header, slow clients and fifty greedy ones at once, while the page fails
+// and is retried: every connection is answered or closed in time, the sign shows its last good
+// frame throughout, and the retry keeps its five seconds.
+TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
+    harness::LoopbackHttpServer server;
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
+    const quint16 port = harness::freeLoopbackPort();
+    const std::string host = harness::loopbackHost(port);
+    LumiraUnderTest lumira;
+    const std::string ini =
+        iniWithOptions(server.url(QStringLiteral("/sign")),
+                       "Status=" + std::to_string(port) + "\r\nStatusToken=" + kToken + "\r\n");
+    lumira.program.writeIni(ini);
+    lumira.openDisplay();
+    ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
+    harness::pumpEventsFor(2s); // its first frame is kept
+
+    // The page fails from now on: the server answers 500 and the renderer is ended.
+    server.setResponse(500, "<html><body style='background:#fff'>down</body></html>");
+    killRenderers(lumira);
+    ASSERT_TRUE(harness::waitUntil([&] { return requestsFor(server, "/sign") >= 2; }, 8s))
+        << "the retry did not start";
+
+    // Each is answered with an error or its connection closed, never served.
+    const std::string bearer = "Authorization: Bearer " + kToken + "\r\n";
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"garbage", "GARBAGE\r\n\r\n"},
+        {"no Host", "GET /status HTTP/1.1\r\n\r\n"},
+        {"TLS hello", std::string("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", 11)},
+        {"length past 64 bits", "POST /address HTTP/1.1\r\nHost: " + host + "\r\n" + bearer +
+                                    "Content-Length: 18446744073709551617\r\n\r\nurl=http://a/"},
+        {"a chunk of 2^64", "POST /address HTTP/1.1\r\nHost: " + host + "\r\n" + bearer +
+                                "Transfer-Encoding: chunked\r\n\r\nfffffffffffffff0\r\nurl="},
+        {"100 kB target",
+         "GET /" + std::string(100000, 'a') + " HTTP/1.1\r\nHost: " + host + "\r\n\r\n"},
+        {"1 MiB header", "GET /status HTTP/1.1\r\nHost: " + host +
+                             "\r\nX-Filler: " + std::string(1 << 20, 'a') + "\r\n\r\n"},
+        {"path out of the folder",
+         "GET /../../../../etc/passwd HTTP/1.1\r\nHost: " + host + "\r\n\r\n"},
+    };
+
+    // Ten seconds for anything: the server closes every connection after five.
+    const qint64 barrageStart = server.msSinceStart();
+    const auto barrageEnd = std::chrono::steady_clock::now() + 20s;
+    std::vector<std::future<HttpReply>> badReplies;
+    for (const auto& request : bad)
+        badReplies.push_back(std::async(std::launch::async, [port, bytes = request.second] {
+            return harness::httpExchange("127.0.0.1", port, bytes, kAnswerTimeout);
+        }));
+    Samples seen = lumira.sample(kSampleX, kSampleY, 1s);
+
+    std::vector<std::future<std::optional<double>>> drips;
+    const std::string slow = harness::httpRequest("GET", "/status", host);
+    for (int i = 0; i < 20; ++i)
+        drips.push_back(std::async(std::launch::async,
+                                   [port, slow] { return dripUntilDropped(port, slow, 12s); }));
+
+    struct Greedy {
+        int served = 0, dropped = 0, stuck = 0;
+        std::string strange; // an answer neither the picture nor "unavailable"
+        std::string picture;
+    };
+    const std::string shot = harness::httpRequest("GET", "/screenshot.png", host);
+    std::vector<std::future<Greedy>> greedy;
+    for (int i = 0; i < 50; ++i)
+        greedy.push_back(std::async(std::launch::async, [port, shot, barrageEnd] {
+            Greedy g;
+            while (std::chrono::steady_clock::now() < barrageEnd) {
+                HttpReply reply = harness::httpExchange("127.0.0.1", port, shot, kAnswerTimeout);
+                if (reply.answered(200)) {
+                    ++g.served;
+                    g.picture = std::move(reply.body);
+                } else if (reply.answered(503) || reply.outcome == HttpReply::Outcome::Closed ||
+                           reply.outcome == HttpReply::Outcome::Refused) {
+                    ++g.dropped;
+                    std::this_thread::sleep_for(50ms);
+                } else if (reply.outcome == HttpReply::Outcome::TimedOut) {
+                    ++g.stuck;
+                } else {
+                    g.strange = describe(reply);
+                }
+            }
+            return g;
+        }));
+
+    const Samples during = lumira.sample(kSampleX, kSampleY, 20s);
+    for (const auto& [colour, count] : during.seen)
+        seen.seen[colour] += count;
+    const qint64 barrageStop = server.msSinceStart();
+    const auto allDone = [](auto& futures) {
+        for (auto& future : futures)
+            if (future.wait_for(0s) != std::future_status::ready)
+                return false;
+        return true;
+    };
+    harness::waitUntil([&] { return allDone(badReplies) && allDone(drips) && allDone(greedy); },
+                       15s, 20ms);
+
+    EXPECT_TRUE(lumira.program.running()) << "the barrage ended the program";
+    EXPECT_TRUE(seen.onlyOf({kGreen})) << "the sign during the barrage: " << seen;
+
+    for (size_t i = 0; i < bad.size(); ++i) {
+        const HttpReply reply = badReplies[i].get();
+        EXPECT_TRUE(reply.outcome == HttpReply::Outcome::Closed ||
+                    (reply.outcome == HttpReply::Outcome::Answered && reply.status >= 400))
+            << bad[i].first << ": " << describe(reply);
+    }
+    for (auto& drip : drips) {
+        const auto dropped = drip.get();
+        EXPECT_TRUE(dropped && *dropped <= 10000)
+            << "a slow client held a connection for " << (dropped ? *dropped : 12000) << " ms";
+    }
+    Greedy all;
+    for (auto& future : greedy) {
+        Greedy g = future.get();
+        all.served += g.served;
+        all.dropped += g.dropped;
+        all.stuck += g.stuck;
+        if (!g.strange.empty())
+            all.strange = g.strange;
+        if (!g.picture.empty())
+            all.picture = std::move(g.picture);
+    }
+    EXPECT_EQ(all.stuck, 0) << "picture requests neither answered nor closed in 10 s";
+    EXPECT_EQ(all.strange, "");
+    EXPECT_GE(all.served, 50) << all.dropped << " dropped";
+    EXPECT_TRUE(pictureShows(all.picture, 320, 240, kAllGreen));
+
+    // The retry: every five seconds through it all.
+    std::vector<qint64> at;
+    for (const auto& request : server.requests())
+        if (request.path == "/sign" && request.msSinceStart >= barrageStart &&
+            request.msSinceStart <= barrageStop)
+            at.push_back(request.msSinceStart);
+    EXPECT_GE(at.size(), 3u) << "retries during the barrage";
+    for (size_t i = 1; i < at.size(); ++i)
+        EXPECT_NEAR(double(at[i] - at[i - 1]), 5000.0, 1000.0) << "between retries " << i;
+
+    EXPECT_EQ(lumira.program.readIni().value_or(""), ini) << "a bad request changed the address";
+    const HttpReply after = fetch(port, "/status", host);
+    EXPECT_TRUE(after.answered(200)) << describe(after);
+    EXPECT_EQ(stateOf(jsonObject(after.body)), "retrying");
+}
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1; // -1: crashed or did not end
+    std::string out, err;
+    double seconds = 0;
+};
+
+// `lumira --status` from the program's folder, without an X display.
+CommandRun statusCommand(const std::string& executable) {
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    run.setProcessEnvironment(environment);
+    const auto start = std::chrono::steady_clock::now();
+    run.start(QString::fromStdString(executable), {QStringLiteral("--status")});
+    harness::waitUntil(
+        [&] { return run.state() == QProcess::NotRunning || run.waitForFinished(0); }, 10s);
+    CommandRun result;
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (run.state() != QProcess::NotRunning) {
+        run.kill();
+        run.waitForFinished();
+        return result;
+    }
+    if (run.exitStatus() == QProcess::NormalExit)
+        result.exitCode = run.exitCode();
+    result.out = run.readAllStandardOutput().toStdString();
+    result.err = run.readAllStandardError().toStdString();
+    return result;
+}
+
+// Nothing on stdout and one "lumira: " line on stderr.
+void expectNoCopyAnswered(const CommandRun& run) {
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("lumira: ") && run.err.ends_with('\n') &&
+                run.err.find('\n') == run.err.size() - 1)
+        << run.err;
+    EXPECT_LT(run.seconds, 5.0);
+}
+
+} // namespace
+
+// `lumira --status`, with the server itself off (a value not understood): 1 without a running
+// copy, 0 and the facts while the sign shows, 2 while its page fails.
+TEST(StatusServer, statusCommandTellsTheRunningCopysStateByItsExitStatus) {
+    harness::LoopbackHttpServer server;
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
+    LumiraUnderTest lumira;
+    const std::string url = server.url(QStringLiteral("/sign")).toStdString();
+    lumira.program.writeIni(iniWithOptions(QString::fromStdString(url), "Status=8750x\r\n"));
+    const std::string executable = lumira.program.executable();
+    expectNoCopyAnswered(statusCommand(executable));
+
+    lumira.openDisplay();
+    ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
+    EXPECT_TRUE(printed(
+        lumira, "lumira: Status=8750x is not a port or address:port; no status server", 1s));
+    EXPECT_EQ(lumira.program.output().find("status server on"), std::string::npos);
+    const CommandRun showing = statusCommand(executable);
+    EXPECT_EQ(showing.exitCode, 0) << showing.err;
+    const QJsonObject facts = jsonObject(showing.out);
+    EXPECT_EQ(stateOf(facts), "showing") << showing.out;
+    EXPECT_EQ(facts[QStringLiteral("address")].toString().toStdString(), url);
+    EXPECT_EQ(canonical(facts[QStringLiteral("folder")].toString().toStdString()),
+              canonical(lumira.program.folder()));
+
+    // The page's server goes away and the renderer with it: every load now meets a closed port.
+    server.stop();
+    killRenderers(lumira);
+    CommandRun retrying;
+    EXPECT_TRUE(harness::waitUntil(
+        [&] {
+            retrying = statusCommand(executable);
+            return retrying.exitCode == 2;
+        },
+        15s, 300ms))
+        << retrying.exitCode << " " << retrying.out << retrying.err;
+    const QJsonObject failing = jsonObject(retrying.out);
+    EXPECT_EQ(stateOf(failing), "retrying") << retrying.out;
+    EXPECT_GE(failing[QStringLiteral("failures_total")].toInt(), 1);
+    EXPECT_FALSE(failing[QStringLiteral("last_failure")]
+                     .toObject()[QStringLiteral("reason")]
+                     .toString()
+                     .isEmpty());
+    EXPECT_GE(
+        failing[QStringLiteral("renderer_restarts")].toObject()[QStringLiteral("crash")].toInt(),
+        1);
+
+    lumira.program.terminate();
+    ASSERT_TRUE(lumira.program.waitForExit(15s));
+    expectNoCopyAnswered(statusCommand(executable));
+}
