@@ -4,6 +4,7 @@
 #include "bench/measure.h"
 #include "bench/report.h"
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/http_client.h"
 #include "tests/harness/process_tree.h"
 #include "tests/harness/program_runner.h"
 
@@ -32,7 +33,7 @@ struct Options {
     bool showOutput = false;
     int animatedRuns = 3, animatedSeconds = 10, memoryCycles = 20;
     std::string beforeDir;          // an earlier build's program folder, for figure j
-    std::string only = "abcdefghi"; // the figures to measure; j needs --before-dir
+    std::string only = "abcdefghi"; // the figures to measure; j needs --before-dir, k is long
     bool wants(char figure) const { return only.find(figure) != std::string::npos; }
 };
 
@@ -63,7 +64,7 @@ Options parse(int argc, char** argv) {
             std::fprintf(
                 stderr,
                 "usage: %s [--program-dir=DIR] [--ref-label=EXE] [--ref-webview=EXE] "
-                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefghij] [--before-dir=DIR] "
+                "[--idle-seconds=N] [--retry-seconds=N] [--only=abcdefghijk] [--before-dir=DIR] "
                 "[--show-output]\n",
                 argv[0]);
             std::exit(2);
@@ -352,6 +353,69 @@ std::vector<Row> coverFigures(harness::X11Session& x, harness::ProgramRunner& no
     return rows;
 }
 
+// Figure k: the status server on loopback with a 1920x1080 sign: how long /status and a new
+// picture take to answer, and what the server costs while nobody asks (idle CPU of the tree and
+// the X server, as figure d measures it), on against off in runs taken in turns.
+std::vector<Row> statusFigures(harness::X11Session& x, harness::ProgramRunner& folder,
+                               const Options& options, bool out) {
+    constexpr int kIdleRuns = 5;
+    std::vector<Row> rows;
+    const pid_t xServer =
+        harness::findXServer(qEnvironmentVariable("DISPLAY").toStdString()).value_or(0);
+    const std::string sign = "[Main]\r\nwLeft=0\r\nwTop=0\r\nwWidth=1920\r\nwHeight=1080\r\n";
+    // A port of its own for every start: the last one's closed connections may still hold theirs.
+    const auto useIni = [&](bool statusOn) {
+        const unsigned short port = harness::freeLoopbackPort();
+        folder.writeIni(statusOn ? sign + "[Options]\r\nStatus=" + std::to_string(port) + "\r\n"
+                                 : sign);
+        return port;
+    };
+    folder.writeFile("start.htm", e2e::solidPage(kPageColour));
+    const Subject lumira = lumiraSubject(folder);
+
+    progress("k: answers of the status server on loopback, 1920x1080 sign");
+    const unsigned short port = useIni(true);
+    const auto times = statusTimes(x, lumira, kPageColour, port, options.repeats, out);
+    const std::string runs = std::to_string(options.repeats) + " runs";
+    if (times) {
+        rows.push_back({"k GET /status on loopback (ms, " + runs + ")",
+                        timesText(times->status, options.repeats), "-", "-", "-", false, true});
+        rows.push_back({"k GET /screenshot.png, a new " + std::to_string(times->width) + "x" +
+                            std::to_string(times->height) + " picture (ms, " + runs + ")",
+                        timesText(times->screenshot, options.repeats) + ", " +
+                            fixed(double(times->pngBytes) / 1024) + " KiB",
+                        "-", "-", "-", false, true});
+    } else {
+        rows.push_back({"k status server answers", "page not shown", "-", "-", "-", false});
+    }
+
+    progress("k: idle CPU with the status server on and off");
+    std::vector<double> cpu[2]; // on, off
+    for (int run = 0; run < kIdleRuns; ++run) {
+        for (int k = 0; k < 2; ++k) {
+            const bool statusOn = (run + k) % 2 == 0; // which goes first alternates
+            useIni(statusOn);
+            if (const auto f =
+                    idleFigures(x, lumira, kPageColour, xServer, options.idleSeconds, out))
+                cpu[statusOn ? 0 : 1].push_back(f->treeCpuPercent + f->xCpuPercent);
+        }
+    }
+    const std::string figure = "k idle CPU, tree + X, Status on vs off (% core, " +
+                               std::to_string(options.idleSeconds) + " s, median of " +
+                               std::to_string(kIdleRuns) + ")";
+    if (cpu[0].empty() || cpu[1].empty() || !xServer) {
+        rows.push_back({figure, cpu[0].empty() ? "no page" : "-", cpu[1].empty() ? "no page" : "-",
+                        xServer ? "-" : "no X pid", "-", false});
+    } else {
+        const double on = median(cpu[0]), off = median(cpu[1]);
+        rows.push_back({figure, fixed(on, 2), fixed(off, 2),
+                        (on >= off ? "+" : "") + fixed(on - off, 2), "<= off + 0.05",
+                        on - off <= 0.05});
+    }
+    folder.removeFile("lumira.ini");
+    return rows;
+}
+
 Row aloneRow(const std::string& figure, const std::vector<double>& ms, int runs, double limit) {
     return {figure,
             timesText(ms, runs),
@@ -507,6 +571,10 @@ int main(int argc, char** argv) {
 
     if (options.wants('j') && !options.beforeDir.empty())
         for (const Row& row : coverFigures(x, folder, options, out))
+            rows.push_back(row);
+
+    if (options.wants('k'))
+        for (const Row& row : statusFigures(x, folder, options, out))
             rows.push_back(row);
 
     std::printf("Lumira benchmark on DISPLAY=%s; times in ms as median / worst; runs: a %d, b %d "

@@ -1,5 +1,6 @@
 #include "bench/measure.h"
 
+#include "tests/harness/http_client.h"
 #include "tests/harness/process_tree.h"
 
 #include <algorithm>
@@ -268,6 +269,53 @@ std::optional<CycleMemory> cycleMemory(harness::X11Session& x, const Subject& lu
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     stopAndWaitGone(x, child, lumira);
     return figures;
+}
+
+std::optional<StatusTimes> statusTimes(harness::X11Session& x, const Subject& lumira,
+                                       uint32_t colour, unsigned short port, int repeats,
+                                       bool output) {
+    Child child(lumira, output);
+    if (!showPage(x, child, lumira, colour)) {
+        stopAndWaitGone(x, child, lumira);
+        return std::nullopt;
+    }
+    std::this_thread::sleep_for(2s); // the window in its place, the engine settled
+    const std::string host = harness::loopbackHost(port);
+    const auto ask = [&](const std::string& path) {
+        return harness::httpExchange("127.0.0.1", port, harness::httpRequest("GET", path, host),
+                                     10s);
+    };
+    StatusTimes times;
+    for (int i = -1; i < repeats; ++i) {
+        const harness::HttpReply reply = ask("/status");
+        if (reply.answered(200) && i >= 0)
+            times.status.push_back(reply.ms);
+        std::this_thread::sleep_for(50ms);
+    }
+    for (int i = -1; i < repeats; ++i) {
+        std::this_thread::sleep_for(1500ms);
+        const harness::HttpReply reply = ask("/screenshot.png");
+        const std::string& png = reply.body;
+        if (!reply.answered(200) || png.size() < 24 || png.compare(1, 3, "PNG") != 0) {
+            std::fprintf(stderr, "bench: k picture %d: %s %d\n", i + 1,
+                         harness::outcomeName(reply.outcome), reply.status);
+            continue;
+        }
+        // IHDR: width and height, big-endian, at bytes 16 and 20.
+        const auto at = [&](size_t offset) {
+            int value = 0;
+            for (size_t k = 0; k < 4; ++k)
+                value = (value << 8) | static_cast<unsigned char>(png[offset + k]);
+            return value;
+        };
+        times.width = at(16);
+        times.height = at(20);
+        times.pngBytes = png.size();
+        if (i >= 0)
+            times.screenshot.push_back(reply.ms);
+    }
+    stopAndWaitGone(x, child, lumira);
+    return times;
 }
 
 } // namespace bench

@@ -96,4 +96,17 @@ struct CycleMemory {
 std::optional<CycleMemory> cycleMemory(harness::X11Session& x, const Subject& lumira, int cycles,
                                        bool output);
 
+struct StatusTimes {
+    std::vector<double> status;     // GET /status, ms from the connect to the whole answer
+    std::vector<double> screenshot; // GET /screenshot.png, each a picture of its own
+    int width = 0, height = 0;      // of the last picture
+    size_t pngBytes = 0;
+};
+// Opens the display window (lumira.ini puts the status server on 127.0.0.1:`port`) and times
+// `repeats` answers of each request on loopback, after one unrecorded answer each: /status one
+// after another, /screenshot.png 1.5 s apart, past the second for which a picture is shared.
+std::optional<StatusTimes> statusTimes(harness::X11Session& x, const Subject& lumira,
+                                       uint32_t colour, unsigned short port, int repeats,
+                                       bool output);
+
 } // namespace bench
