@@ -186,6 +186,38 @@ testing::AssertionResult pictureShows(const std::string& png, int width, int hei
 
 const auto kAllGreen = [](int, int) { return kGreen; };
 
+// The status page as a browser shows it, after its scripts ran: headless Chromium as the
+// machine runs it for tests (no sandbox as root, no network of its own), its DOM or a screenshot.
+std::string inChromium(quint16 port, const QStringList& what) {
+    QTemporaryDir profile;
+    QProcess chromium;
+    chromium.setProcessChannelMode(QProcess::SeparateChannels);
+    chromium.start(QStringLiteral("chromium"),
+                   QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                               "--no-first-run", "--disable-background-networking",
+                               "--disable-component-update", "--disable-sync",
+                               "--user-data-dir=" + profile.path(), "--window-size=900,1000",
+                               "--virtual-time-budget=5000"} +
+                       what + QStringList{QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+    if (!chromium.waitForFinished(60000))
+        chromium.kill();
+    return chromium.readAllStandardOutput().toStdString();
+}
+
+// Pixels of `png` within two steps of `rgb` on every channel.
+int pixelsNear(const QString& png, uint32_t rgb) {
+    const QImage image = QImage(png).convertToFormat(QImage::Format_RGB32);
+    int near = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            near += std::abs(qRed(p) - int(rgb >> 16 & 0xff)) <= 2 &&
+                    std::abs(qGreen(p) - int(rgb >> 8 & 0xff)) <= 2 &&
+                    std::abs(qBlue(p) - int(rgb & 0xff)) <= 2;
+        }
+    return near;
+}
+
 // Shift+F12 held until the settings window is there.
 std::optional<xcb_window_t> openSettings(LumiraUnderTest& lumira) {
     lumira.x.keyDown("Shift_L");
@@ -265,6 +297,15 @@ TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
     for (const char* outside :
          {"src=\"http", "src=\"//", "href=\"http", "href=\"//", "url(http", "url(//", "@import"})
         EXPECT_EQ(page.body.find(outside), std::string::npos) << "from outside: " << outside;
+
+    // The page in a real browser: its script filled in the state, its picture is the sign's.
+    EXPECT_NE(inChromium(port, {"--dump-dom"}).find(R"(class="badge showing">显示中<)"),
+              std::string::npos)
+        << "the status page's script did not show the state";
+    QTemporaryDir shots;
+    const QString pageShot = shots.filePath("page.png");
+    inChromium(port, {"--screenshot=" + pageShot});
+    EXPECT_GE(pixelsNear(pageShot, kGreen), 320 * 240 * 9 / 10) << "the sign's picture on the page";
 
     QJsonObject facts;
     EXPECT_TRUE(harness::waitUntil(
