@@ -3,9 +3,11 @@
 // program's always-on-top window, put right after another client's resize, and Shift+F12 from
 // another program.
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/http_client.h"
 #include "tests/table_case.h"
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -28,9 +30,10 @@ struct DesktopCase : table::Case {
 class Desktops : public testing::TestWithParam<DesktopCase> {};
 
 // Started as a sign PC starts it, with the welcome window pressing OK by itself.
-xcb_window_t startUnattended(LumiraUnderTest& lumira, const QStringList& environment = {}) {
+xcb_window_t startUnattended(LumiraUnderTest& lumira, const QStringList& environment = {},
+                             const std::string& options = {}) {
     lumira.program.writeFile("start.htm", solidPage(kGreen));
-    lumira.program.writeIni("[Options]\r\nAutoEnter=1\r\n");
+    lumira.program.writeIni("[Options]\r\nAutoEnter=1\r\n" + options);
     lumira.program.start(environment);
     const auto sign = lumira.x.waitForWindow(kDisplay, kWindowTimeout);
     if (!sign)
@@ -217,7 +220,9 @@ TEST(WaylandSession, theSignOnXwaylandAndShiftF12ThroughThePortalOrTheCommand) {
     LumiraUnderTest lumira;
     auto& x = lumira.x;
     EXPECT_EQ(askForSettings(lumira.program.executable()), 1) << "no copy runs yet";
-    const auto sign = std::optional(startUnattended(lumira, session.programEnvironment()));
+    const quint16 status = harness::freeLoopbackPort();
+    const auto sign = std::optional(startUnattended(lumira, session.programEnvironment(),
+                                                    "Status=" + std::to_string(status) + "\r\n"));
     EXPECT_TRUE(harness::waitUntil(
         [&] {
             return x.rootGeometry(*sign) == kPlaced &&
@@ -245,4 +250,21 @@ TEST(WaylandSession, theSignOnXwaylandAndShiftF12ThroughThePortalOrTheCommand) {
     EXPECT_TRUE(x.waitForWindow(kSettings, 5s)) << "the portal's Activated opened nothing";
     EXPECT_NE(lumira.program.output().find("lumira: QT_QPA_PLATFORM=wayland ignored"),
               std::string::npos);
+
+    // The screen cannot be read here: the status server's picture is the window's own.
+    const auto ask = [&](const std::string& path) {
+        return harness::httpExchange(
+            "127.0.0.1", status, harness::httpRequest("GET", path, harness::loopbackHost(status)),
+            10s);
+    };
+    EXPECT_NE(ask("/status").body.find(R"("screenshot": "window")"), std::string::npos);
+    QImage picture;
+    EXPECT_TRUE(harness::waitUntil(
+        [&] {
+            return picture.loadFromData(QByteArray::fromStdString(ask("/screenshot.png").body)) &&
+                   picture.size() == QSize(320, 240) &&
+                   (picture.pixel(160, 120) & 0xffffff) == kGreen;
+        },
+        10s))
+        << "the window's own picture: " << picture.width() << "x" << picture.height();
 }
