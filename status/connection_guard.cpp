@@ -100,6 +100,7 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
             connection.cut = true;
         }
         open_.push_back(connection);
+        tick_.notify_one();
     }
     jobs_.push_back([this, serve = std::move(serve), inode] {
         serve();
@@ -137,6 +138,8 @@ void ConnectionGuard::work() {
 void ConnectionGuard::watch() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
+        // Asleep while no connection is open: an idle server costs nothing.
+        tick_.wait(lock, [this] { return stopping_ || !open_.empty(); });
         tick_.wait_for(lock, kWatchEvery);
         const auto now = std::chrono::steady_clock::now();
         for (Connection& connection : open_) {
