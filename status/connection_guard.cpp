@@ -1,5 +1,7 @@
 #include "status/connection_guard.h"
 
+#include "status/received_bytes.h"
+
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +15,9 @@ namespace lumira {
 
 namespace {
 
-constexpr auto kWatchEvery = std::chrono::milliseconds(200);
+// Often enough that a client streaming endless headers is cut after a few hundred KiB: the
+// library keeps every header line it reads, at many times its size.
+constexpr auto kWatchEvery = std::chrono::milliseconds(25);
 
 // The socket inode a descriptor refers to, 0 when it is no socket.
 unsigned long socketInode(int fd) {
@@ -48,8 +52,8 @@ int connectedPort(int fd) {
 } // namespace
 
 ConnectionGuard::ConnectionGuard(int port, int threads, int maxConnections,
-                                 std::chrono::milliseconds lifetime)
-    : port_(port), maxConnections_(maxConnections), lifetime_(lifetime) {
+                                 std::chrono::milliseconds lifetime, unsigned long long maxBytes)
+    : port_(port), maxConnections_(maxConnections), lifetime_(lifetime), maxBytes_(maxBytes) {
     for (int i = 0; i < threads; ++i)
         workers_.emplace_back([this] { work(); });
     watcher_ = std::thread([this] { watch(); });
@@ -143,7 +147,8 @@ void ConnectionGuard::watch() {
         tick_.wait_for(lock, kWatchEvery);
         const auto now = std::chrono::steady_clock::now();
         for (Connection& connection : open_) {
-            if (!connection.cut && (stopping_ || now >= connection.deadline)) {
+            if (!connection.cut && (stopping_ || now >= connection.deadline ||
+                                    receivedBytes(connection.handle) > maxBytes_)) {
                 ::shutdown(connection.handle, SHUT_RDWR);
                 connection.cut = true;
             }

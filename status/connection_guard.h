@@ -14,15 +14,17 @@
 namespace lumira {
 
 // Runs the status server's connections on a few threads of its own, so that no client can
-// hold the server: at most `maxConnections` at once (one beyond them is closed at once), and
-// none open longer than `lifetime`, however slowly it sends or reads (its socket is shut down,
-// which ends a blocked read or write). The server hands over each connection it accepts right
+// hold the server or fill the program's memory: at most `maxConnections` at once (one beyond
+// them is closed at once), and none open longer than `lifetime`, however slowly it sends or
+// reads, nor after it has sent more than `maxBytes` (its socket is shut down, which ends a
+// blocked read or write). The server hands over each connection it accepts right
 // after accepting it; the guard finds that socket among the process's descriptors by its local
 // port and keeps a duplicate of it, so that it can shut it down without racing the server's
 // own close.
 class ConnectionGuard final : public httplib::TaskQueue {
 public:
-    ConnectionGuard(int port, int threads, int maxConnections, std::chrono::milliseconds lifetime);
+    ConnectionGuard(int port, int threads, int maxConnections, std::chrono::milliseconds lifetime,
+                    unsigned long long maxBytes);
     ~ConnectionGuard() override;
 
     void enqueue(std::function<void()> serve) override;
@@ -45,6 +47,7 @@ private:
     int port_;
     int maxConnections_;
     std::chrono::milliseconds lifetime_;
+    unsigned long long maxBytes_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable tick_;

@@ -20,8 +20,12 @@ using namespace std::chrono_literals;
 
 constexpr int kThreads = 8;
 constexpr int kMaxConnections = 16;
-constexpr auto kConnectionLifetime = 5000ms; // however slowly a client sends or reads
-constexpr auto kWindowAnswer = 2s;           // the window's thread answers within it, or 503
+// A connection ends after this long, however slowly its client sends or reads ...
+constexpr auto kConnectionLifetime = 5000ms;
+// ... or after its client has sent this much: a few requests' worth.
+constexpr unsigned long long kConnectionBytes = 64 * 1024;
+// The window's thread answers within it, or the request is answered 503.
+constexpr auto kWindowAnswer = 2s;
 constexpr auto kPictureShared = 1s;
 constexpr size_t kBodyMax = 4096;
 constexpr int kBacklog = 64;
@@ -87,7 +91,8 @@ StatusServer::StatusServer(SignWatch& watch, const ListenPlan& plan, std::string
     if (page.open(QIODevice::ReadOnly))
         page_ = page.readAll();
     http_->new_task_queue = [port = port_] {
-        return new ConnectionGuard(port, kThreads, kMaxConnections, kConnectionLifetime);
+        return new ConnectionGuard(port, kThreads, kMaxConnections, kConnectionLifetime,
+                                   kConnectionBytes);
     };
     http_->set_read_timeout(2, 0);
     http_->set_write_timeout(5, 0);

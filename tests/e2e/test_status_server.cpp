@@ -2,6 +2,7 @@
 // what its picture shows, how it stands up to bad and greedy clients, and `lumira --status`.
 #include "tests/e2e/only_the_page.h"
 #include "tests/harness/http_client.h"
+#include "tests/harness/process_tree.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -237,30 +238,46 @@ std::optional<std::string> addressBeyondTheLoopback() {
     return std::nullopt;
 }
 
-// A connection that sends `request` one byte a second; the milliseconds until the server
-// answered or closed it, or nothing when it still held it after `limit`.
-std::optional<double> dripUntilDropped(quint16 port, const std::string& request,
+// A connection to the server on the loopback; -1 when refused.
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// A connection that sends `request` in steps of `step` bytes (the request over and over),
+// waiting up to `pause` for the server after each; the milliseconds until the server answered
+// or closed it, or nothing when it still held it after `limit`.
+std::optional<double> sendUntilDropped(quint16 port, const std::string& request, size_t step,
+                                       std::chrono::milliseconds pause,
                                        std::chrono::milliseconds limit) {
     const auto start = std::chrono::steady_clock::now();
     const auto since = [&] {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count();
     };
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = connectTo(port);
     std::optional<double> dropped;
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
+    if (fd < 0)
         dropped = since();
-    for (size_t i = 0; !dropped && since() < double(limit.count()); ++i) {
-        if (::send(fd, &request[i % request.size()], 1, MSG_NOSIGNAL) != 1) {
+    std::string bytes;
+    for (size_t sent = 0; !dropped && since() < double(limit.count()); sent += step) {
+        bytes.clear();
+        for (size_t i = 0; i < step; ++i)
+            bytes += request[(sent + i) % request.size()];
+        if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != ssize_t(bytes.size())) {
             dropped = since();
             break;
         }
         pollfd waiting{fd, POLLIN, 0};
-        if (::poll(&waiting, 1, 1000) > 0)
+        if (::poll(&waiting, 1, int(pause.count())) > 0)
             dropped = since(); // an answer, the end of the connection or a reset
     }
     if (fd >= 0)
@@ -585,8 +602,14 @@ TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
     std::vector<std::future<std::optional<double>>> drips;
     const std::string slow = harness::httpRequest("GET", "/status", host);
     for (int i = 0; i < 20; ++i)
-        drips.push_back(std::async(std::launch::async,
-                                   [port, slow] { return dripUntilDropped(port, slow, 12s); }));
+        drips.push_back(std::async(
+            std::launch::async, [port, slow] { return sendUntilDropped(port, slow, 1, 1s, 12s); }));
+    // Headers without end, as fast as the loopback takes them: every line would be kept.
+    const qint64 memoryBefore = harness::ownMemoryKb(pid_t(lumira.program.pid()));
+    auto flood = std::async(std::launch::async, [port, host] {
+        return sendUntilDropped(port, "GET /status HTTP/1.1\r\nHost: " + host + "\r\n", 64 * 1024,
+                                0ms, 10s);
+    });
 
     struct Greedy {
         int served = 0, dropped = 0, stuck = 0;
@@ -628,6 +651,10 @@ TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
     };
     harness::waitUntil([&] { return allDone(badReplies) && allDone(drips) && allDone(greedy); },
                        15s, 20ms);
+    const auto flooded = flood.get();
+    EXPECT_TRUE(flooded && *flooded < 6000) << "endless headers were read for 10 s";
+    EXPECT_LT(harness::ownMemoryKb(pid_t(lumira.program.pid())) - memoryBefore, 64 * 1024)
+        << "kB the program grew by";
 
     EXPECT_TRUE(lumira.program.running()) << "the barrage ended the program";
     EXPECT_TRUE(seen.onlyOf({kGreen})) << "the sign during the barrage: " << seen;
