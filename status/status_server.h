@@ -33,8 +33,6 @@ public:
                  QObject* parent = nullptr);
     ~StatusServer() override;
 
-    bool listening() const { return thread_.joinable(); }
-
 private:
     void route();
     // Runs `task` on the window's thread and waits for its result.
