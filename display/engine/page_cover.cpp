@@ -21,6 +21,25 @@ constexpr int kPaintPollMs = 40;
 constexpr int kFirstFrameMs = 300;   // after the page has shown
 constexpr int kFrameEveryMs = 45000; // for the renderer ends nobody announces
 constexpr double kFrameMs = 1000.0 / 60.0;
+// The view may draw once more without the page's frame (the empty document's white) after the
+// page has made it; the cover waits that long at most for the frame to reach the view.
+constexpr double kBlankViewSeconds = 0.15;
+constexpr int kBlankCheckMs = 15;
+
+// Whether a picture is the empty document's: white at every point of an even grid.
+bool blankWhite(const QImage& picture) {
+    if (picture.isNull())
+        return true;
+    constexpr int kGrid = 8;
+    for (int row = 0; row < kGrid; ++row)
+        for (int column = 0; column < kGrid; ++column) {
+            const QPoint point((2 * column + 1) * picture.width() / (2 * kGrid),
+                               (2 * row + 1) * picture.height() / (2 * kGrid));
+            if ((picture.pixel(point) & 0xffffff) != 0xffffff)
+                return false;
+        }
+    return true;
+}
 
 // Runs in the program's own world: the page can neither see nor fake the marks. The frame of
 // the first animation frame after the document is ready holds its first paint; the second
@@ -84,6 +103,9 @@ PageCover::PageCover(QWebEngineView* view, const lumira::CoverOptions& options)
         frameTimer_.start(kFrameEveryMs);
     });
     connect(&faceTimer_, &QTimer::timeout, this, &PageCover::refresh);
+    blankCheck_.setSingleShot(true);
+    blankCheck_.setInterval(kBlankCheckMs);
+    connect(&blankCheck_, &QTimer::timeout, this, &PageCover::refresh);
     refresh();
 }
 
@@ -117,6 +139,7 @@ void PageCover::loadingChanged(const QWebEngineLoadingInfo& info) {
         loadStartedAt_ = QDateTime::currentMSecsSinceEpoch();
         firstFrameAt_ = 0;
         shownReported_ = false;
+        blankSince_ = -1;
         ++askGeneration_;
         break;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
@@ -191,6 +214,10 @@ void PageCover::refresh() {
         paintPoll_.stop();
     }
     if (face == lumira::CoverState::Face::Page) {
+        if (!shownReported_ && viewStillBlank(at)) {
+            blankCheck_.start();
+            return;
+        }
         hide();
         if (!shownReported_) {
             shownReported_ = true;
@@ -220,6 +247,15 @@ void PageCover::refresh() {
         show();
         raise();
     }
+}
+
+bool PageCover::viewStillBlank(double at) {
+    if (isHidden())
+        return false; // nothing to keep off the screen
+    if (blankSince_ < 0)
+        blankSince_ = at;
+    // A page that is white itself shows after the wait.
+    return at - blankSince_ < kBlankViewSeconds && blankWhite(view_->grab().toImage());
 }
 
 void PageCover::paintEvent(QPaintEvent*) {

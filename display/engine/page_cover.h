@@ -40,6 +40,9 @@ private:
     void askWhetherPainted();
     void watchDrawing(QObject* child);
     void refresh();
+    // The view still shows the empty document's white although the page has painted; false
+    // once it has for a short while, for a page that is white itself.
+    bool viewStillBlank(double at);
     double now() const;
 
     QWebEngineView* view_;
@@ -51,12 +54,14 @@ private:
     QTimer paintPoll_;  // while a load waits for its paint
     QTimer frameTimer_; // while the page shows
     QTimer faceTimer_;  // once a second while a kept frame shows that may go stale
+    QTimer blankCheck_; // while the view may still show white after the page has painted
     bool staleWatch_;
     qint64 loadStartedAt_ = 0;   // wall clock, milliseconds since the epoch
     double firstFrameAt_ = 0;    // the page's first frame after it was ready, as it reported
     double lastDrawnAt_ = 0;     // the view's last drawing while a load waits for its paint
     unsigned askGeneration_ = 0; // answers to questions asked before the load's last step are old
     bool shownReported_ = false;
+    double blankSince_ = -1;    // when the page first counted as shown while the view was white
     int drawings_ = 0;          // the engine's drawing widgets seen, one per renderer
     bool viewReplaced_ = false; // a renderer was replaced since the page last showed
 };
