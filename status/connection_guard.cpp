@@ -55,7 +55,8 @@ ConnectionGuard::ConnectionGuard(int port, int threads, int maxConnections,
                                  std::chrono::milliseconds lifetime, unsigned long long maxBytes)
     : port_(port), maxConnections_(maxConnections), lifetime_(lifetime), maxBytes_(maxBytes) {
     for (int i = 0; i < threads; ++i)
-        workers_.emplace_back([this] { work(); });
+        workers_.emplace_back([this] { work(jobs_); });
+    workers_.emplace_back([this] { work(refused_); });
     watcher_ = std::thread([this] { watch(); });
 }
 
@@ -76,10 +77,7 @@ int ConnectionGuard::acceptedSocket(unsigned long& inode) const {
         const unsigned long candidate = socketInode(fd);
         if (candidate == 0 || connectedPort(fd) != port_)
             continue;
-        bool known = false;
-        for (const Connection& connection : open_)
-            known = known || connection.inode == candidate;
-        if (!known) {
+        if (!known_.count(candidate)) {
             found = fd;
             inode = candidate;
             break;
@@ -93,24 +91,29 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
     std::unique_lock lock(mutex_);
     unsigned long inode = 0;
     const int fd = acceptedSocket(inode);
+    if (fd >= 0 && int(open_.size()) >= maxConnections_) {
+        // Too many at once: shut down before a byte is read, and handed to a thread of its own
+        // that only lets the server see the end and close it, at once rather than behind the
+        // connections being served, so that a crowd knocking again and again holds nothing.
+        ::shutdown(fd, SHUT_RDWR);
+        refused_.push_back(std::move(serve));
+        ready_.notify_all();
+        return;
+    }
     Connection connection;
     connection.handle = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     connection.inode = inode;
     connection.deadline = std::chrono::steady_clock::now() + lifetime_;
     if (connection.handle >= 0) {
-        if (int(open_.size()) >= maxConnections_) {
-            // Too many at once: the server reads nothing from it and closes it.
-            ::shutdown(connection.handle, SHUT_RDWR);
-            connection.cut = true;
-        }
         open_.push_back(connection);
+        known_.insert(inode);
         tick_.notify_one();
     }
     jobs_.push_back([this, serve = std::move(serve), inode] {
         serve();
         forget(inode);
     });
-    ready_.notify_one();
+    ready_.notify_all();
 }
 
 void ConnectionGuard::forget(unsigned long inode) {
@@ -119,21 +122,22 @@ void ConnectionGuard::forget(unsigned long inode) {
         if (it->inode == inode) {
             ::close(it->handle);
             open_.erase(it);
+            known_.erase(inode);
             return;
         }
     }
 }
 
-void ConnectionGuard::work() {
+void ConnectionGuard::work(std::deque<std::function<void()>>& queue) {
     for (;;) {
         std::function<void()> job;
         {
             std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty())
+            ready_.wait(lock, [&] { return stopping_ || !queue.empty(); });
+            if (queue.empty())
                 return; // stopping, and nothing left to close
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            job = std::move(queue.front());
+            queue.pop_front();
         }
         job();
     }

@@ -40,7 +40,8 @@ private:
 
     // The socket accepted last: connected, on our port, not yet known. -1 when none is found.
     int acceptedSocket(unsigned long& inode) const;
-    void work();
+    // Serves the connections of `queue` until stopped.
+    void work(std::deque<std::function<void()>>& queue);
     void watch();
     void forget(unsigned long inode);
 
@@ -51,8 +52,10 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable tick_;
-    std::deque<std::function<void()>> jobs_;
+    std::deque<std::function<void()>> jobs_;    // connections to serve
+    std::deque<std::function<void()>> refused_; // connections beyond the limit, to close
     std::vector<Connection> open_;
+    std::set<unsigned long> known_; // the sockets of open_
     bool stopping_ = false;
     std::vector<std::thread> workers_;
     std::thread watcher_;
