@@ -95,8 +95,14 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
         // Too many at once: shut down before a byte is read, and handed to a thread of its own
         // that only lets the server see the end and close it, at once rather than behind the
         // connections being served, so that a crowd knocking again and again holds nothing.
+        // Known until the server has closed it: a refused socket still open would otherwise be
+        // taken for the next one accepted, which would then be served unguarded on this thread.
         ::shutdown(fd, SHUT_RDWR);
-        refused_.push_back(std::move(serve));
+        known_.insert(inode);
+        refused_.push_back([this, serve = std::move(serve), inode] {
+            serve();
+            forget(inode);
+        });
         ready_.notify_all();
         return;
     }
@@ -104,9 +110,10 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
     connection.handle = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     connection.inode = inode;
     connection.deadline = std::chrono::steady_clock::now() + lifetime_;
+    if (fd >= 0)
+        known_.insert(inode);
     if (connection.handle >= 0) {
         open_.push_back(connection);
-        known_.insert(inode);
         tick_.notify_one();
     }
     jobs_.push_back([this, serve = std::move(serve), inode] {
@@ -118,11 +125,11 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
 
 void ConnectionGuard::forget(unsigned long inode) {
     std::lock_guard lock(mutex_);
+    known_.erase(inode);
     for (auto it = open_.begin(); it != open_.end(); ++it) {
         if (it->inode == inode) {
             ::close(it->handle);
             open_.erase(it);
-            known_.erase(inode);
             return;
         }
     }

@@ -55,7 +55,7 @@ private:
     std::deque<std::function<void()>> jobs_;    // connections to serve
     std::deque<std::function<void()>> refused_; // connections beyond the limit, to close
     std::vector<Connection> open_;
-    std::set<unsigned long> known_; // the sockets of open_
+    std::set<unsigned long> known_; // the sockets of open_ and refused_, until closed
     bool stopping_ = false;
     std::vector<std::thread> workers_;
     std::thread watcher_;
