@@ -212,21 +212,18 @@ void StatusServer::route() {
     http_->Get("/", [this](const Request&, Response& res) {
         res.set_content(page_.constData(), size_t(page_.size()), "text/html; charset=utf-8");
     });
-    http_->Get("/status", [this](const Request&, Response& res) {
-        auto report = onWindowThread<SignReport>([&watch = watch_] { return watch.report(); });
-        if (!report)
-            return answer(res, 503, "the sign does not answer");
-        addMemory(*report);
-        res.set_content(reportJson(*report).toStdString(), kJson);
-    });
-    http_->Get("/metrics", [this](const Request&, Response& res) {
-        auto report = onWindowThread<SignReport>([&watch = watch_] { return watch.report(); });
-        if (!report)
-            return answer(res, 503, "the sign does not answer");
-        addMemory(*report);
-        res.set_content(reportMetrics(*report).toStdString(),
-                        "text/plain; version=0.0.4; charset=utf-8");
-    });
+    // The report: its facts from the window's thread, the memory figures read here.
+    const auto serveReport = [this](QByteArray (*format)(const SignReport&), const char* type) {
+        return [this, format, type](const Request&, Response& res) {
+            auto report = onWindowThread<SignReport>([&watch = watch_] { return watch.report(); });
+            if (!report)
+                return answer(res, 503, "the sign does not answer");
+            addMemory(*report);
+            res.set_content(format(*report).toStdString(), type);
+        };
+    };
+    http_->Get("/status", serveReport(reportJson, kJson));
+    http_->Get("/metrics", serveReport(reportMetrics, "text/plain; version=0.0.4; charset=utf-8"));
     http_->Get("/screenshot.png", [this](const Request&, Response& res) {
         const QByteArray png = picture();
         if (png.isEmpty())
