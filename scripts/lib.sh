@@ -12,7 +12,7 @@ LUMIRA_PACKAGES=(
     libxcb-screensaver0-dev libxcb-dpms0-dev
     libcpp-httplib-dev # the status server
     libgtest-dev libgmock-dev curl
-    chromium # a real browser for the status page's test
+    chromium firefox-esr # real browsers for the status page's test
     clang libclang-rt-14-dev # libFuzzer, for the parsers' fuzz targets
     xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested

@@ -8,11 +8,13 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <future>
@@ -213,9 +215,85 @@ std::string inChromium(quint16 port, const QStringList& what) {
     return chromium.readAllStandardOutput().toStdString();
 }
 
-// Pixels of `png` within two steps of `rgb` on every channel.
-int pixelsNear(const QString& png, uint32_t rgb) {
-    const QImage image = QImage(png).convertToFormat(QImage::Format_RGB32);
+// The status page in headless Firefox, driven over its remote protocol (Marionette: messages
+// "length:[0, id, command, parameters]"), once the page's script has shown `state`: the page's
+// source then, and a screenshot of it. Empty when Firefox did not start or the state never showed.
+struct FirefoxView {
+    std::string source;
+    QImage shot;
+};
+FirefoxView inFirefox(quint16 port, const std::string& state) {
+    QTemporaryDir profile;
+    QFile prefs(profile.filePath("user.js"));
+    prefs.open(QIODevice::WriteOnly);
+    prefs.write("user_pref(\"marionette.port\", 0);\n" // any free port, written to the profile
+                "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+                "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n");
+    prefs.close();
+    QProcess firefox;
+    firefox.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    firefox.start("firefox-esr", {"--headless", "--marionette", "--no-remote", "--profile",
+                                  profile.path(), "--window-size=900,1000"});
+    FirefoxView view;
+    QFile portFile(profile.filePath("MarionetteActivePort"));
+    QTcpSocket marionette;
+    if (!harness::waitUntil([&] { return portFile.exists() && portFile.size() > 0; }, 30s) ||
+        !portFile.open(QIODevice::ReadOnly)) {
+        firefox.kill();
+        firefox.waitForFinished();
+        return view;
+    }
+    marionette.connectToHost(QHostAddress::LocalHost,
+                             quint16(portFile.readAll().trimmed().toUInt()));
+    const auto receive = [&marionette]() -> QJsonValue {
+        QByteArray length;
+        while (!length.endsWith(':'))
+            if (!marionette.bytesAvailable() && !marionette.waitForReadyRead(20000))
+                return {};
+            else
+                length += marionette.read(1);
+        const qint64 size = length.chopped(1).toLongLong();
+        QByteArray message;
+        while (message.size() < size)
+            if (!marionette.bytesAvailable() && !marionette.waitForReadyRead(20000))
+                return {};
+            else
+                message += marionette.read(size - message.size());
+        const QJsonDocument parsed = QJsonDocument::fromJson(message);
+        // The greeting is an object; a reply is [1, id, error, result].
+        return parsed.isArray() ? parsed.array().at(3) : QJsonValue(parsed.object());
+    };
+    int id = 0;
+    const auto command = [&](const char* name, const QJsonObject& parameters) {
+        const QByteArray message =
+            QJsonDocument(QJsonArray{0, ++id, name, parameters}).toJson(QJsonDocument::Compact);
+        marionette.write(QByteArray::number(message.size()) + ":" + message);
+        return receive();
+    };
+    if (marionette.waitForConnected(5000) && receive().isObject() &&
+        command("WebDriver:NewSession", {}).isObject()) {
+        command("WebDriver:Navigate", {{"url", QStringLiteral("http://127.0.0.1:%1/").arg(port)}});
+        const std::string badge = "class=\"badge " + state + "\"";
+        harness::waitUntil(
+            [&] {
+                view.source =
+                    command("WebDriver:GetPageSource", {})["value"].toString().toStdString();
+                return view.source.find(badge) != std::string::npos;
+            },
+            10s, 200ms);
+        view.shot = QImage::fromData(QByteArray::fromBase64(
+            command("WebDriver:TakeScreenshot", {})["value"].toString().toLatin1()));
+        command("Marionette:Quit", {});
+    }
+    if (!firefox.waitForFinished(10000))
+        firefox.kill();
+    firefox.waitForFinished();
+    return view;
+}
+
+// Pixels of `picture` within two steps of `rgb` on every channel.
+int pixelsNear(const QImage& picture, uint32_t rgb) {
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
     int near = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
@@ -330,7 +408,13 @@ TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
     QTemporaryDir shots;
     const QString pageShot = shots.filePath("page.png");
     inChromium(port, {"--screenshot=" + pageShot});
-    EXPECT_GE(pixelsNear(pageShot, kGreen), 320 * 240 * 9 / 10) << "the sign's picture on the page";
+    EXPECT_GE(pixelsNear(QImage(pageShot), kGreen), 320 * 240 * 9 / 10)
+        << "the sign's picture on the page";
+    const FirefoxView firefox = inFirefox(port, "showing");
+    EXPECT_NE(firefox.source.find(R"(class="badge showing">显示中<)"), std::string::npos)
+        << "the status page's script did not show the state in Firefox";
+    EXPECT_GE(pixelsNear(firefox.shot, kGreen), 320 * 240 * 9 / 10)
+        << "the sign's picture on the page in Firefox";
 
     QJsonObject facts;
     EXPECT_TRUE(harness::waitUntil(
