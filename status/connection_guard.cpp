@@ -91,35 +91,31 @@ void ConnectionGuard::enqueue(std::function<void()> serve) {
     std::unique_lock lock(mutex_);
     unsigned long inode = 0;
     const int fd = acceptedSocket(inode);
+    // Known until the server has closed it, served or refused: a socket still open but unknown
+    // would be taken for the next one accepted, which would then go unguarded.
+    if (fd >= 0)
+        known_.insert(inode);
+    auto job = [this, serve = std::move(serve), inode] {
+        serve();
+        forget(inode);
+    };
     if (fd >= 0 && int(open_.size()) >= maxConnections_) {
         // Too many at once: shut down before a byte is read, and handed to a thread of its own
         // that only lets the server see the end and close it, at once rather than behind the
         // connections being served, so that a crowd knocking again and again holds nothing.
-        // Known until the server has closed it: a refused socket still open would otherwise be
-        // taken for the next one accepted, which would then be served unguarded on this thread.
         ::shutdown(fd, SHUT_RDWR);
-        known_.insert(inode);
-        refused_.push_back([this, serve = std::move(serve), inode] {
-            serve();
-            forget(inode);
-        });
-        ready_.notify_all();
-        return;
+        refused_.push_back(std::move(job));
+    } else {
+        Connection connection;
+        connection.handle = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        connection.inode = inode;
+        connection.deadline = std::chrono::steady_clock::now() + lifetime_;
+        if (connection.handle >= 0) {
+            open_.push_back(connection);
+            tick_.notify_one();
+        }
+        jobs_.push_back(std::move(job));
     }
-    Connection connection;
-    connection.handle = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    connection.inode = inode;
-    connection.deadline = std::chrono::steady_clock::now() + lifetime_;
-    if (fd >= 0)
-        known_.insert(inode);
-    if (connection.handle >= 0) {
-        open_.push_back(connection);
-        tick_.notify_one();
-    }
-    jobs_.push_back([this, serve = std::move(serve), inode] {
-        serve();
-        forget(inode);
-    });
     ready_.notify_all();
 }
 

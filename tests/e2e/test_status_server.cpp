@@ -237,29 +237,27 @@ FirefoxView inFirefox(quint16 port, const std::string& state) {
     FirefoxView view;
     QFile portFile(profile.filePath("MarionetteActivePort"));
     QTcpSocket marionette;
-    if (!harness::waitUntil([&] { return portFile.exists() && portFile.size() > 0; }, 30s) ||
-        !portFile.open(QIODevice::ReadOnly)) {
-        firefox.kill();
-        firefox.waitForFinished();
-        return view;
-    }
-    marionette.connectToHost(QHostAddress::LocalHost,
-                             quint16(portFile.readAll().trimmed().toUInt()));
-    const auto receive = [&marionette]() -> QJsonValue {
+    if (harness::waitUntil([&] { return portFile.size() > 0; }, 30s) &&
+        portFile.open(QIODevice::ReadOnly))
+        marionette.connectToHost(QHostAddress::LocalHost,
+                                 quint16(portFile.readAll().trimmed().toUInt()));
+    // The next `count` bytes; fewer when Firefox falls silent for 20 s.
+    const auto read = [&marionette](qint64 count) {
+        QByteArray bytes;
+        while (bytes.size() < count &&
+               (marionette.bytesAvailable() || marionette.waitForReadyRead(20000)))
+            bytes += marionette.read(count - bytes.size());
+        return bytes;
+    };
+    const auto receive = [&read]() -> QJsonValue {
         QByteArray length;
-        while (!length.endsWith(':'))
-            if (!marionette.bytesAvailable() && !marionette.waitForReadyRead(20000))
+        while (!length.endsWith(':')) {
+            const QByteArray next = read(1);
+            if (next.isEmpty())
                 return {};
-            else
-                length += marionette.read(1);
-        const qint64 size = length.chopped(1).toLongLong();
-        QByteArray message;
-        while (message.size() < size)
-            if (!marionette.bytesAvailable() && !marionette.waitForReadyRead(20000))
-                return {};
-            else
-                message += marionette.read(size - message.size());
-        const QJsonDocument parsed = QJsonDocument::fromJson(message);
+            length += next;
+        }
+        const QJsonDocument parsed = QJsonDocument::fromJson(read(length.chopped(1).toLongLong()));
         // The greeting is an object; a reply is [1, id, error, result].
         return parsed.isArray() ? parsed.array().at(3) : QJsonValue(parsed.object());
     };
