@@ -22,16 +22,13 @@ bool askedFor(int argc, char** argv, const char* option) {
     return false;
 }
 
-namespace {
-// The running copy's key: this program folder.
-QString folderKey() {
+QString oneCopyKey() {
     return QFileInfo(programFolder()).canonicalFilePath();
 }
-} // namespace
 
 int requestSettings(int argc, char** argv) {
     QCoreApplication app(argc, argv); // for the program folder
-    const QString folder = folderKey();
+    const QString folder = oneCopyKey();
     if (platform::SingleInstance::ask(folder, platform::SingleInstance::Request::OpenSettings,
                                       kAnswerMs))
         return 0;
@@ -46,7 +43,7 @@ namespace lumira {
 
 int printStatus(int argc, char** argv) {
     QCoreApplication app(argc, argv); // for the program folder
-    const QString folder = folderKey();
+    const QString folder = oneCopyKey();
     const auto report = platform::SingleInstance::askForReport(folder, kAnswerMs);
     if (!report || report->isEmpty()) {
         std::fprintf(stderr, "lumira: no running Lumira from %s answered\n", qPrintable(folder));

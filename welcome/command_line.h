@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QString>
+
 namespace lumira {
+
+// The one-copy key: this program folder, with links resolved. The running copy holds it and
+// `lumira --settings` and `lumira --status` look for it, so all take it from here.
+QString oneCopyKey();
 
 // Whether `option` (e.g. "--settings") is among the arguments.
 bool askedFor(int argc, char** argv, const char* option);

@@ -21,6 +21,7 @@
 #include "status/status_server.h"
 #include "ui/module3.h"
 #include "ui/screen_twips.h"
+#include "welcome/command_line.h"
 #include "welcome/form3.h"
 
 #include <QApplication>
@@ -239,7 +240,7 @@ bool prepareProcess(int argc, char** argv) {
 
 int runProgram(QApplication& app) {
     // One copy per program folder: a second launch brings the first one forward and ends.
-    platform::SingleInstance instance(QFileInfo(programFolder()).canonicalFilePath());
+    platform::SingleInstance instance(oneCopyKey());
     if (!instance.isFirst()) {
         std::fputs("lumira: Lumira already runs from this folder; its window comes forward\n",
                    stderr);
