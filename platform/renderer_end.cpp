@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <csignal>
+#include <functional>
 #include <initializer_list>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -32,16 +33,31 @@ bool isOurDescendant(qint64 pid) {
     return false;
 }
 
-bool startedAs(qint64 pid, const QByteArray& type) {
+// The process's arguments, read at NUL and at blanks: the engine may rewrite its processes'
+// titles as one string joined by blanks (it does so when a session bus is around).
+QList<QByteArray> argumentsOf(qint64 pid) {
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(type);
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray text = cmdline.readAll();
+    text.replace('\0', ' ');
+    return text.split(' ');
 }
 
-// A renderer says so on its command line, or is forked by the engine's zygote, whose command
-// line it keeps.
-bool isRenderer(qint64 pid) {
-    return startedAs(pid, QByteArrayLiteral("--type=renderer")) ||
-           startedAs(parentOf(pid), QByteArrayLiteral("--type=zygote"));
+bool runs(qint64 pid, const QByteArray& executable) {
+    return executable.isEmpty() || executableOf(pid) == executable;
+}
+
+bool startedAs(qint64 pid, const QByteArray& type, const QByteArray& executable) {
+    return runs(pid, executable) && argumentsOf(pid).contains(type);
+}
+
+// A renderer runs the engine's helper and says so on its command line, or is forked by the
+// engine's zygote, whose command line it keeps.
+bool isRenderer(qint64 pid, const QByteArray& helper) {
+    return startedAs(pid, QByteArrayLiteral("--type=renderer"), helper) ||
+           (runs(pid, helper) &&
+            startedAs(parentOf(pid), QByteArrayLiteral("--type=zygote"), helper));
 }
 
 // Children of every thread of `pid`.
@@ -60,16 +76,40 @@ std::vector<qint64> childrenOf(qint64 pid) {
     return children;
 }
 
+// SIGKILL on a process handle (pidfd) taken before the checks, so that the checks and the
+// signal concern one process even if the number is given to another in between.
+bool killIf(qint64 pid, const std::function<bool()>& check) {
+    if (pid <= 1 || pid == ::getpid())
+        return false;
+    const int handle = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+    const bool ours = isOurDescendant(pid) && check();
+    bool sent = false;
+    if (handle >= 0) {
+        sent = ours && ::syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0) == 0;
+        ::close(handle);
+    } else if (ours) {
+        sent = ::kill(pid_t(pid), SIGKILL) == 0; // a kernel without process handles
+    }
+    return sent;
+}
+
 } // namespace
 
-std::vector<qint64> ourRenderers() {
+QByteArray executableOf(qint64 pid) {
+    char target[4096];
+    const ssize_t length = ::readlink(
+        QByteArray("/proc/" + QByteArray::number(pid) + "/exe").constData(), target, sizeof target);
+    return length > 0 ? QByteArray(target, length) : QByteArray();
+}
+
+std::vector<qint64> ourRenderers(const QByteArray& helper) {
     std::vector<qint64> found;
     std::vector<qint64> below = childrenOf(::getpid());
     for (size_t i = 0; i < below.size() && i < 256; ++i) {
         const qint64 pid = below[i];
         // The zygote's own fork keeps its command line too and is counted, but holds next to
         // no memory of its own; the renderers are its children.
-        if (isRenderer(pid))
+        if (isRenderer(pid, helper))
             found.push_back(pid);
         const std::vector<qint64> children = childrenOf(pid);
         below.insert(below.end(), children.begin(), children.end());
@@ -99,21 +139,12 @@ double residentMiB(qint64 pid) {
     return memoryFieldsMiB(pid, {"VmRSS:"});
 }
 
-bool endRenderer(qint64 pid) {
-    if (pid <= 1 || pid == ::getpid())
-        return false;
-    // The handle first: from here on the checks and the signal concern one process, even if
-    // the number is given to another in between.
-    const int handle = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
-    const bool ours = isOurDescendant(pid) && isRenderer(pid);
-    bool sent = false;
-    if (handle >= 0) {
-        sent = ours && ::syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0) == 0;
-        ::close(handle);
-    } else if (ours) {
-        sent = ::kill(pid_t(pid), SIGKILL) == 0; // a kernel without process handles
-    }
-    return sent;
+bool endPageRenderer(qint64 pid) {
+    return killIf(pid, [] { return true; });
+}
+
+bool endRenderer(qint64 pid, const QByteArray& helper) {
+    return !helper.isEmpty() && killIf(pid, [pid, &helper] { return isRenderer(pid, helper); });
 }
 
 bool engineInSingleProcess() {

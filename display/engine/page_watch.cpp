@@ -81,7 +81,9 @@ void PageWatch::rendererEnded() {
 
 std::pair<qint64, double> PageWatch::largestRenderer(qint64 pagePid) {
     if (pagePid != lastPid_ || ++checksSinceLookup_ >= kLookupEveryChecks) {
-        renderers_ = lumira::platform::ourRenderers();
+        helper_ = lumira::platform::executableOf(pagePid);
+        renderers_ =
+            helper_.isEmpty() ? std::vector<qint64>{} : lumira::platform::ourRenderers(helper_);
         checksSinceLookup_ = 0;
     }
     std::pair<qint64, double> largest{pagePid, lumira::platform::ownMemoryMiB(pagePid)};
@@ -131,11 +133,11 @@ void PageWatch::checkRenderer() {
     emit rendererEnding(why, victim == pid);
     if (victim == pid) {
         checkTimer_.stop();
-        lumira::platform::endRenderer(pid); // the engine reports the renderer as killed
+        lumira::platform::endPageRenderer(pid); // the engine reports the renderer as killed
         return;
     }
     // A frame's renderer: the page itself reports nothing, so it is loaded again from here.
     health_.restart();
-    if (lumira::platform::endRenderer(victim))
+    if (lumira::platform::endRenderer(victim, helper_))
         emit pageFailed(QStringLiteral("frame renderer ") + why);
 }

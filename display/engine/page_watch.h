@@ -2,6 +2,7 @@
 
 #include "display/renderer_health.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -49,6 +50,7 @@ private:
     long long lastTicks_ = 0; // its CPU time then
     long long ticksPerSecond_ = 100;
     std::vector<qint64> renderers_; // every renderer of the program, looked up now and then
+    QByteArray helper_; // the engine's helper executable, as the page's renderer runs it
     int checksSinceLookup_ = 0;
     unsigned generation_ = 0;     // the page and renderer the pings are for
     bool rendererWatched_ = true; // off when the renderer is the program itself

@@ -61,6 +61,7 @@ TEST(OnlyThePage, aLatePartLeavesAShowingPageAlone) {
 // A renderer that allocates about 80 MB a second is ended before it reaches twice its limit,
 // and the page comes back.
 TEST(OnlyThePage, aFastGrowingRendererIsEndedBeforeTwiceItsLimit) {
+    SessionBus bus; // as in a desktop session, where the engine writes its titles joined by blanks
     harness::LoopbackHttpServer server;
     server.setResponse(
         200, QByteArray::fromStdString(

@@ -38,6 +38,7 @@ TEST(Unattended, aLoadThatNeverEndsIsAFailureAndIsRetried) {
 }
 
 TEST(Unattended, aFrozenPageComesBack) {
+    SessionBus bus; // as in a desktop session, where the engine writes its titles joined by blanks
     harness::LoopbackHttpServer server;
     server.setResponse(200, QByteArray::fromStdString(solidPage(0x0000ff, "for(;;){}")));
     LumiraUnderTest lumira;
@@ -52,6 +53,7 @@ TEST(Unattended, aFrozenPageComesBack) {
 }
 
 TEST(Unattended, aPageThatEatsMemoryIsReloadedAndTheProgramStaysFlat) {
+    SessionBus bus; // as in a desktop session, where the engine writes its titles joined by blanks
     harness::LoopbackHttpServer server;
     // About 30 MB more every second, for ever.
     server.setResponse(200, QByteArray::fromStdString(solidPage(

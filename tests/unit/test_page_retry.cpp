@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,29 +195,46 @@ TEST(CoverState, onlyAPaintedPageOfTheCurrentLoadShows) {
 }
 
 // The watch signals a renderer of its own and nothing else: not the program, not another
-// child that merely lives under it.
+// child that merely lives under it, not a child of another executable that calls itself a
+// renderer. The engine may write a process's title as one string joined by blanks.
 TEST(RendererEnd, endsOnlyARendererStartedByTheProgram) {
-    const auto child = [](const char* type) {
+    const auto child = [](const char* program, const char* title, const char* type) {
         const pid_t pid = ::fork();
         if (pid == 0) {
-            ::execl("/bin/sh", "sh", "-c", "sleep 30; true", type, nullptr);
+            ::execl(program, title, "-c", "sleep 30; true", type, nullptr);
             ::_exit(127);
         }
         return pid;
     };
     const auto alive = [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; };
-    EXPECT_FALSE(lumira::platform::endRenderer(::getpid()));
-    EXPECT_FALSE(lumira::platform::endRenderer(1));
-
-    const pid_t other = child("--type=utility");
-    const pid_t renderer = child("--type=renderer");
-    ::usleep(200000); // both have started their command
-    EXPECT_FALSE(lumira::platform::endRenderer(other));
-    EXPECT_TRUE(alive(other)) << "a child that is no renderer was signalled";
-    EXPECT_TRUE(lumira::platform::endRenderer(renderer));
-    int status = 0;
-    EXPECT_EQ(::waitpid(renderer, &status, 0), renderer);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    ::kill(other, SIGKILL);
-    ::waitpid(other, nullptr, 0);
+    const pid_t named = child("/bin/sh", "sh", "--type=renderer");
+    const pid_t joined = child("/bin/sh", "/x/helper --type=renderer --lang=zh-CN", nullptr);
+    const pid_t utility = child("/bin/sh", "sh", "--type=utility");
+    const pid_t stranger = child("/bin/bash", "bash --type=renderer", nullptr);
+    ::usleep(200000); // all have started their command
+    const QByteArray helper = lumira::platform::executableOf(named);
+    ASSERT_FALSE(helper.isEmpty());
+    EXPECT_FALSE(lumira::platform::endRenderer(::getpid(), helper));
+    EXPECT_FALSE(lumira::platform::endPageRenderer(::getpid()));
+    EXPECT_FALSE(lumira::platform::endRenderer(1, helper));
+    EXPECT_FALSE(lumira::platform::endRenderer(named, {})) << "no helper known: nothing ended";
+    for (const pid_t spared : {utility, stranger}) {
+        EXPECT_FALSE(lumira::platform::endRenderer(spared, helper));
+        EXPECT_TRUE(alive(spared)) << "a child that is no renderer of the helper was signalled";
+    }
+    const auto renderers = lumira::platform::ourRenderers(helper);
+    EXPECT_EQ(std::set<qint64>(renderers.begin(), renderers.end()),
+              (std::set<qint64>{named, joined}));
+    for (const pid_t renderer : {named, joined}) {
+        EXPECT_TRUE(lumira::platform::endRenderer(renderer, helper));
+        int status = 0;
+        EXPECT_EQ(::waitpid(renderer, &status, 0), renderer);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    // The page's own renderer is the one the engine names, whatever its title says.
+    EXPECT_TRUE(lumira::platform::endPageRenderer(utility));
+    for (const pid_t left : {utility, stranger}) {
+        ::kill(left, SIGKILL);
+        ::waitpid(left, nullptr, 0);
+    }
 }
