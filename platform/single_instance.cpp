@@ -5,13 +5,19 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace lumira::platform {
 
@@ -23,37 +29,135 @@ constexpr int kPeerReadMs = 100; // a peer sends its byte right after connecting
 constexpr char kAnswer = 1;
 constexpr qsizetype kReportMax = 1 << 20;
 
-// Where the copies of one folder meet: a socket in the user's runtime folder, which only the
-// user can write, found from the user id (not the environment, so that a copy started by a
-// timer and one started from the desktop find each other); where that folder is missing, an
-// abstract name, whose holder's and callers' user ids are checked instead.
-struct Channel {
-    sockaddr_un address{};
-    socklen_t length = 0;
-    bool inFileSystem = false;
+// A file descriptor closed with its owner.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_ = -1;
 };
 
-Channel channelFor(const QString& key, const QByteArray& runtimeBase) {
-    const QByteArray digest =
-        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    const QByteArray uid = QByteArray::number(::getuid());
-    const QByteArray runtime = runtimeBase + "/" + uid;
-    Channel channel;
-    channel.address.sun_family = AF_UNIX;
-    struct stat st {};
-    const QByteArray path = runtime + "/lumira-" + digest + ".socket";
-    if (path.size() < qsizetype(sizeof channel.address.sun_path) &&
-        ::lstat(runtime.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) {
-        std::memcpy(channel.address.sun_path, path.constData(), size_t(path.size()));
-        channel.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
-        channel.inFileSystem = true;
-        return channel;
+QByteArray errorText(int error) {
+    return QByteArray(std::strerror(error));
+}
+
+// Opens the folder `path` one component at a time, following no symbolic link. Every folder on
+// the way belongs to root or the user and only its owner can change its entries (or it is
+// sticky, as /tmp is), so no other user can swap what comes after; the last is the user's with
+// mode 0700. Components past the first `mustExist` bytes are made, mode 0700, where missing.
+// An invalid Fd, with `why` set, when that fails.
+Fd openPrivateFolder(const QByteArray& path, qsizetype mustExist, QByteArray& why) {
+    why = path + ": ";
+    if (!path.startsWith('/')) {
+        why += "not an absolute path";
+        return {};
     }
-    // Abstract (leading NUL): nothing in the file system to go stale.
-    const QByteArray name = "lumira-" + uid + "-" + digest;
-    std::memcpy(channel.address.sun_path + 1, name.constData(), size_t(name.size()));
-    channel.length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
-    return channel;
+    Fd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    for (qsizetype start = 1; start < path.size();) {
+        qsizetype end = path.indexOf('/', start);
+        if (end < 0)
+            end = path.size();
+        const QByteArray name = path.mid(start, end - start);
+        start = end + 1;
+        if (name.isEmpty() || name == ".")
+            continue;
+        if (name == "..") {
+            why += "\"..\" on the way";
+            return {};
+        }
+        constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        Fd next(::openat(folder.get(), name.constData(), kFlags));
+        if (next.get() < 0 && errno == ENOENT && end > mustExist &&
+            (::mkdirat(folder.get(), name.constData(), 0700) == 0 || errno == EEXIST))
+            next = Fd(::openat(folder.get(), name.constData(), kFlags));
+        if (next.get() < 0) {
+            const int error = errno;
+            const bool link =
+                ::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode);
+            why += name + ": " + (link ? QByteArray("a symbolic link") : errorText(error));
+            return {};
+        }
+        folder = std::move(next);
+        if (::fstat(folder.get(), &st) != 0) {
+            why += errorText(errno);
+            return {};
+        }
+        if ((st.st_uid != ::getuid() && st.st_uid != 0) ||
+            ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+            why += name + ": another user can change it";
+            return {};
+        }
+    }
+    if (st.st_uid != ::getuid() || (st.st_mode & 07777) != 0700) {
+        why += "not the user's own with mode 0700";
+        return {};
+    }
+    return folder;
+}
+
+// A folder where the copies of one program folder meet, and their socket's address there.
+struct Place {
+    Fd folder;
+    QByteArray socketName; // in the folder, as is the lock file
+    QByteArray lockName;
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+// Where the copies of `key` meet, in the order a first copy takes them: the user's runtime
+// folder, then ~/.cache/lumira, each where it is private to the user. With `make`, the cache
+// folder is made when it is the only place. Empty, with `why` set, when there is no place.
+std::vector<Place> placesFor(const QString& key, const QByteArray& runtimeBase, QByteArray home,
+                             bool make, QByteArray& why) {
+    const QByteArray name =
+        "lumira-" +
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
+    if (home.isEmpty()) {
+        const passwd* user = ::getpwuid(::getuid());
+        home = user && user->pw_dir ? QByteArray(user->pw_dir) : QByteArray();
+    }
+    std::vector<Place> places;
+    const auto add = [&](const QByteArray& path, qsizetype mustExist) {
+        Place place;
+        place.folder = openPrivateFolder(path, mustExist, why);
+        if (place.folder.get() < 0)
+            return;
+        const QByteArray socket = path + "/" + name + ".socket";
+        if (socket.size() >= qsizetype(sizeof place.address.sun_path)) {
+            why = socket + ": too long a path for a socket";
+            return;
+        }
+        place.socketName = name + ".socket";
+        place.lockName = name + ".lock";
+        place.address.sun_family = AF_UNIX;
+        std::memcpy(place.address.sun_path, socket.constData(), size_t(socket.size()));
+        place.length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(socket.size()) + 1);
+        places.push_back(std::move(place));
+    };
+    const QByteArray runtime = runtimeBase + "/" + QByteArray::number(::getuid());
+    add(runtime, runtime.size());
+    if (home.isEmpty()) {
+        why = "the user has no home folder";
+        return places;
+    }
+    const QByteArray cache = home + "/.cache/lumira";
+    add(cache, make && places.empty() ? home.size() : cache.size());
+    return places;
 }
 
 bool peerIsUs(int fd) {
@@ -97,13 +201,13 @@ bool readToEnd(int fd, const QDeadlineTimer& deadline, QByteArray& into) {
 
 // One attempt: connected, the request sent and the answer read before the deadline; with
 // `report`, what follows the answer up to the end of the connection is put there.
-Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& deadline,
+Knock knockOnce(const Place& place, char request, const QDeadlineTimer& deadline,
                 QByteArray* report) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return Knock::Silent;
     Knock result = Knock::Silent;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&channel.address), channel.length) == 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&place.address), place.length) == 0) {
         char answer = 0;
         if (!peerIsUs(fd))
             result = Knock::OtherUser;
@@ -118,82 +222,102 @@ Knock knockOnce(const Channel& channel, char request, const QDeadlineTimer& dead
     return result;
 }
 
-// Knocks until answered or the deadline; an abstract name may be bound a moment before it is
-// listened on, so nobody listening is tried again there.
-Knock knock(const Channel& channel, char request, int timeoutMs, QByteArray* report = nullptr) {
+// Knocks until answered or the deadline. With `untilListening`, nobody listening is tried
+// again: the copy holding the lock may have bound its socket but not yet listened on it.
+Knock knock(const Place& place, char request, int timeoutMs, bool untilListening,
+            QByteArray* report = nullptr) {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (report)
             report->clear();
-        const Knock result = knockOnce(channel, request, deadline, report);
-        if (result != Knock::NobodyListens || channel.inFileSystem ||
+        const Knock result = knockOnce(place, request, deadline, report);
+        if (result != Knock::NobodyListens || !untilListening ||
             deadline.remainingTime() <= kConnectPauseMs)
             return result;
         QThread::msleep(kConnectPauseMs);
     }
 }
 
-int bindTo(const Channel& channel) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return -1;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&channel.address), channel.length) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
+// Knocks at each place in turn until one answers.
+bool knockAnywhere(const QString& key, char request, int timeoutMs, const QByteArray& runtimeBase,
+                   const QByteArray& home, QByteArray* report = nullptr) {
+    QByteArray why;
+    const QDeadlineTimer deadline(timeoutMs);
+    for (const Place& place : placesFor(key, runtimeBase, home, false, why))
+        if (knock(place, request, int(deadline.remainingTime()), false, report) == Knock::Answered)
+            return true;
+    return false;
 }
 
 } // namespace
 
 bool SingleInstance::ask(const QString& key, Request request, int timeoutMs,
-                         const QByteArray& runtimeBase) {
-    return knock(channelFor(key, runtimeBase), char(request), timeoutMs) == Knock::Answered;
+                         const QByteArray& runtimeBase, const QByteArray& home) {
+    return knockAnywhere(key, char(request), timeoutMs, runtimeBase, home);
 }
 
 std::optional<QByteArray> SingleInstance::askForReport(const QString& key, int timeoutMs,
-                                                       const QByteArray& runtimeBase) {
+                                                       const QByteArray& runtimeBase,
+                                                       const QByteArray& home) {
     QByteArray report;
-    if (knock(channelFor(key, runtimeBase), char(Request::Report), timeoutMs, &report) !=
-        Knock::Answered)
+    if (!knockAnywhere(key, char(Request::Report), timeoutMs, runtimeBase, home, &report))
         return std::nullopt;
     return report;
 }
 
-SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase, QObject* parent)
+SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase,
+                               const QByteArray& home, QObject* parent)
     : QObject(parent) {
-    const Channel channel = channelFor(key, runtimeBase);
-    int fd = bindTo(channel);
-    if (fd < 0 && errno == EADDRINUSE) {
-        switch (knock(channel, char(Request::ComeForward), kKnockTimeoutMs)) {
-        case Knock::Answered:
-        case Knock::Silent: // a copy that is frozen still holds the folder
+    QByteArray why;
+    const std::vector<Place> places = placesFor(key, runtimeBase, home, true, why);
+    const auto unguarded = [](const QByteArray& reason) {
+        std::fprintf(stderr,
+                     "lumira: no one-copy socket in a folder only this user can reach (%s); "
+                     "this copy runs without the one-copy guard\n",
+                     reason.constData());
+    };
+    if (places.empty()) {
+        unguarded(why);
+        return;
+    }
+    const Place& own = places.front();
+    Fd lock(::openat(own.folder.get(), own.lockName.constData(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (lock.get() < 0) {
+        unguarded(own.lockName + ": " + errorText(errno));
+        return;
+    }
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        // Another copy holds the folder: it answers, is starting or is frozen.
+        if (knock(own, char(Request::ComeForward), kKnockTimeoutMs, true) == Knock::OtherUser)
+            std::fputs("lumira: another user holds this folder's one-copy socket; this copy "
+                       "runs all the same\n",
+                       stderr);
+        else
+            first_ = false;
+        return;
+    }
+    // A copy that took the other place (the runtime folder was missing when it started).
+    for (size_t i = 1; i < places.size(); ++i) {
+        const Knock there = knock(places[i], char(Request::ComeForward), kKnockTimeoutMs, false);
+        if (there == Knock::Answered || there == Knock::Silent) {
             first_ = false;
             return;
-        case Knock::OtherUser:
-            std::fputs("lumira: another user holds this folder's one-copy name; this copy runs "
-                       "all the same\n",
-                       stderr);
-            return;
-        case Knock::NobodyListens:
-            if (!channel.inFileSystem) {
-                first_ = false;
-                return;
-            }
-            // The socket of a copy that was killed: taken over.
-            ::unlink(channel.address.sun_path);
-            fd = bindTo(channel);
-            break;
         }
     }
-    if (fd < 0)
-        return; // nothing to tell two copies apart, so this one runs
-    ::listen(fd, 4);
-    listener_ = fd;
-    path_ = channel.inFileSystem ? QByteArray(channel.address.sun_path) : QByteArray();
-    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    // Holding the lock, any socket here is a killed copy's: taken over.
+    ::unlinkat(own.folder.get(), own.socketName.constData(), 0);
+    Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (listener.get() < 0 ||
+        ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&own.address), own.length) != 0 ||
+        ::listen(listener.get(), 4) != 0) {
+        unguarded(QByteArray(own.address.sun_path) + ": " + errorText(errno));
+        return;
+    }
+    listener_ = listener.release();
+    lock_ = lock.release();
+    path_ = QByteArray(own.address.sun_path);
+    notifier_ = new QSocketNotifier(listener_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptAll);
 }
 
@@ -201,8 +325,8 @@ SingleInstance::~SingleInstance() {
     if (listener_ < 0)
         return;
     ::close(listener_);
-    if (!path_.isEmpty())
-        ::unlink(path_.constData());
+    ::unlink(path_.constData());
+    ::close(lock_); // after the socket is gone, so the next copy's socket is never removed
 }
 
 void SingleInstance::acceptAll() {
