@@ -1,5 +1,7 @@
 #include "status/status_server.h"
 
+#include "common/program_folder.h"
+#include "status/address_rules.h"
 #include "status/connection_guard.h"
 #include "status/sign_watch.h"
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <httplib.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace lumira {
 
@@ -72,13 +75,6 @@ std::string postedAddress(const httplib::Request& req) {
         return json.object().value("url").toString().toStdString();
     }
     return req.get_param_value("url");
-}
-
-bool hasControlCharacters(const std::string& text) {
-    for (const unsigned char c : text)
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -214,10 +210,14 @@ void StatusServer::route() {
     });
     // The report: its facts from the window's thread, the memory figures read here.
     const auto serveReport = [this](QByteArray (*format)(const SignReport&), const char* type) {
-        return [this, format, type](const Request&, Response& res) {
+        return [this, format, type](const Request& req, Response& res) {
             auto report = onWindowThread<SignReport>([&watch = watch_] { return watch.report(); });
             if (!report)
                 return answer(res, 503, "the sign does not answer");
+            const bool ownUser = !tokenSet(token_) && loopbackAddress(req.remote_addr) &&
+                                 socketOwner(req.remote_addr, req.remote_port, port_) == ::getuid();
+            if (!readsWholeAddress(req.get_header_value("Authorization"), token_, ownUser))
+                report->address = addressWithoutSecrets(report->address, report->folder);
             addMemory(*report);
             res.set_content(format(*report).toStdString(), type);
         };
@@ -230,14 +230,13 @@ void StatusServer::route() {
             return answer(res, 503, "no picture: the sign is not showing yet or does not answer");
         res.set_content(png.constData(), size_t(png.size()), "image/png");
     });
-    http_->Post("/address", [this](const Request& req, Response& res) {
-        const std::string address = postedAddress(req);
-        if (address.empty() || hasControlCharacters(address))
-            return answer(res, 400, "give the new address as the form field or JSON member url");
+    // Checked before anything is written: a refused address leaves the file as it was.
+    http_->Post("/address", [this, folder = programFolder()](const Request& req, Response& res) {
+        const QString address = QString::fromStdString(postedAddress(req));
+        if (const auto refused = refusedAddress(address, folder))
+            return answer(res, 400, refused->c_str());
         answerOutcome(res, onWindowThread<SignWatch::Outcome>(
-                               [&watch = watch_, url = QString::fromStdString(address)] {
-                                   return watch.takeAddress(url);
-                               }));
+                               [&watch = watch_, address] { return watch.takeAddress(address); }));
     });
 }
 

@@ -498,6 +498,13 @@ TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
     const HttpReply smuggled =
         postAddress(form, "url=http%3A%2F%2F127.0.0.1%3A1%2F%0D%0A%5BOptions%5D%0D%0AStatus%3D1");
     EXPECT_TRUE(smuggled.answered(400)) << describe(smuggled);
+    // Only web addresses, and only as they read back from the file: refused before it is written.
+    for (const std::string& refused : std::vector<std::string>{
+             "file:///etc/shadow", "/etc/shadow", "javascript:alert(1)", "data:text/html,x", "   ",
+             " " + firstUrl, "\\\"" + firstUrl + "\\\""}) {
+        const HttpReply reply = postAddress("application/json", R"({"url":")" + refused + R"("})");
+        EXPECT_TRUE(reply.answered(400)) << refused << ": " << describe(reply);
+    }
     EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + firstUrl + iniTail);
 
     // A file that cannot be written: an error, and the sign stays as it was.
@@ -511,8 +518,10 @@ TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
     EXPECT_EQ(requestsFor(second, "/unsaved"), 0u) << "loaded an address it could not save";
     EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + firstUrl + iniTail);
 
-    // Sent as a form encodes it: the address holds '?', '&' and '='.
-    const std::string secondUrl = second.url(QStringLiteral("/second?a=1&b=2")).toStdString();
+    // Sent as a form encodes it: the address holds '?', '&' and '=', and a password.
+    const std::string secondUrl =
+        "http://sign:secret@" +
+        second.url(QStringLiteral("/second?a=1&b=2")).toStdString().substr(7);
     const HttpReply changed =
         curl(port, "/address",
              bearer + QStringList{"--data-urlencode", QString::fromStdString("url=" + secondUrl)});
@@ -521,7 +530,13 @@ TEST(StatusServer, tellsLocalClientsEverythingAndObeysOnlyTheToken) {
         harness::waitUntil([&] { return requestsFor(second, "/second?a=1&b=2") == 1; }, 10s));
     EXPECT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kBlue));
     EXPECT_EQ(lumira.program.readIni().value_or(""), iniHead + secondUrl + iniTail);
-    EXPECT_EQ(statusOf(port)[QStringLiteral("address")].toString().toStdString(), secondUrl);
+    // Without the token a reader sees no password and no query; with it, the whole address.
+    EXPECT_EQ(statusOf(port)[QStringLiteral("address")].toString().toStdString(),
+              second.url(QStringLiteral("/second")).toStdString());
+    EXPECT_EQ(jsonObject(curl(port, "/status", bearer).body)[QStringLiteral("address")]
+                  .toString()
+                  .toStdString(),
+              secondUrl);
 
     // The settings window is open: its own address box must not be overtaken.
     ASSERT_TRUE(openSettings(lumira)) << "no settings window";
@@ -591,8 +606,8 @@ TEST(StatusServer, startingHasNoPictureAndThePictureShowsWhatCoversTheSign) {
     server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
     const quint16 port = harness::freeLoopbackPort();
     LumiraUnderTest lumira;
-    lumira.program.writeIni(iniWithOptions(server.url(QStringLiteral("/sign")),
-                                           "Status=" + std::to_string(port) + "\r\n"));
+    const QString url = server.url(QStringLiteral("/sign?key=1"));
+    lumira.program.writeIni(iniWithOptions(url, "Status=" + std::to_string(port) + "\r\n"));
     const xcb_window_t welcome = lumira.launch();
     ASSERT_TRUE(printed(
         lumira, "lumira: status server on http://127.0.0.1:" + std::to_string(port) + "/", 10s));
@@ -610,7 +625,10 @@ TEST(StatusServer, startingHasNoPictureAndThePictureShowsWhatCoversTheSign) {
 
     lumira.pressOk(welcome);
     ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
-    EXPECT_EQ(statusOf(port)[QStringLiteral("screenshot")].toString().toStdString(), "screen");
+    const QJsonObject showing = statusOf(port);
+    EXPECT_EQ(showing[QStringLiteral("screenshot")].toString().toStdString(), "screen");
+    // No token set: a client of the sign's own user reads the whole address.
+    EXPECT_EQ(showing[QStringLiteral("address")].toString().toStdString(), url.toStdString());
 
     // A desktop's notice over the sign's top left corner and beyond it (the window keeper
     // leaves notices alone): the sign's pixels 0..99 x 0..79 are the notice's.

@@ -1,6 +1,7 @@
 // The status server's rules without a network: where it listens, who may ask what, the state
 // the report gives, and the report's two formats; and on the loopback, the guard that holds
 // its connections.
+#include "status/address_rules.h"
 #include "status/connection_guard.h"
 #include "status/sign_state.h"
 #include "status/status_access.h"
@@ -8,8 +9,10 @@
 #include "tests/harness/http_client.h"
 #include "tests/table_case.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -226,6 +229,41 @@ TEST(StatusAccess, peersAndSecrets) {
     EXPECT_TRUE(lumira::sameSecret(kToken, kToken));
     EXPECT_FALSE(lumira::sameSecret(kToken, kToken + "x"));
     EXPECT_FALSE(lumira::sameSecret(kToken, ""));
+}
+
+// A new address over the server: a web address that reads back from lumira.ini as it was sent.
+TEST(StatusAccess, onlyWebAddressesThatReadBackAsSent) {
+    QTemporaryDir folder;
+    QFile start(folder.filePath("start.htm")); // a relative name of a local file
+    ASSERT_TRUE(start.open(QIODevice::WriteOnly));
+    for (const char* refused :
+         {"file:///etc/shadow", "/etc/shadow", "start.htm", "javascript:alert(1)",
+          "data:text/html,x", "view-source:http://x", "chrome://gpu", "about:blank", "http://",
+          "   ", " http://example.cn/", "'http://example.cn/'"})
+        EXPECT_TRUE(lumira::refusedAddress(refused, folder.path())) << refused;
+    for (const char* taken : {"www.example.cn/led.htm", "https://example.cn/a?b=\"1\"#top"})
+        EXPECT_EQ(lumira::refusedAddress(taken, folder.path()), std::nullopt) << taken;
+}
+
+// What a reader without the token sees of the saved address, and who sees the whole.
+TEST(StatusAccess, theAddressWithoutItsSecrets) {
+    EXPECT_EQ(lumira::addressWithoutSecrets("http://u:p@sign.example:8080/a.htm?key=1#top", "/"),
+              "http://sign.example:8080/a.htm");
+    EXPECT_EQ(lumira::addressWithoutSecrets("www.example.cn/led.htm?token=9", "/"),
+              "http://www.example.cn/led.htm");
+    EXPECT_TRUE(lumira::readsWholeAddress(kBasicRight, kToken, false));
+    EXPECT_FALSE(lumira::readsWholeAddress("", kToken, true)) << "a token set must be shown";
+    EXPECT_TRUE(lumira::readsWholeAddress("", "", true)) << "the operator's own client";
+    EXPECT_FALSE(lumira::readsWholeAddress(kBearer, "", false)) << "another user, no token set";
+}
+
+// The owner of a peer's socket in /proc/net/tcp (as a little-endian machine writes it):
+// 127.0.0.1:40000 (9C40) connected to port 8750 (222E), and the server's end of it.
+TEST(StatusAccess, aPeersUserFromTheSocketList) {
+    const std::string tcp = "0: 0100007F:222E 0100007F:9C40 01 0:0 0:0 0 1000\n"
+                            "1: 0100007F:9C40 0100007F:222E 01 0:0 0:0 0 1001\n";
+    EXPECT_EQ(lumira::socketOwnerIn(tcp, "::ffff:127.0.0.1", 40000, 8750), 1001u);
+    EXPECT_EQ(lumira::socketOwnerIn(tcp, "127.0.0.1", 40000, 8751), std::nullopt);
 }
 
 QDateTime at(int minute) {
