@@ -7,7 +7,6 @@
 #include "common/text_encoding.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
@@ -111,21 +110,16 @@ void setValue(Text& profile, const Names& names, std::string_view value) {
 using Change = std::pair<Names, std::string>;
 
 void writeValues(const std::vector<Change>& changes, const std::string& file) {
-    // A symbolic link is written through to its final target, so the link itself stays.
-    std::string target = file;
+    // A symbolic link is never followed: whoever may plant one where the file is could
+    // otherwise have a save overwrite any file the saving user may write.
+    const std::string& target = file;
     struct stat st {};
-    if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (!realpath(file.c_str(), resolved))
-            return; // dangling link: do not guess where to create a file
-        target = resolved;
-    }
-    const bool exists = stat(target.c_str(), &st) == 0;
+    const bool exists = lstat(target.c_str(), &st) == 0;
     if (!exists && errno != ENOENT)
         return;
     std::string bytes;
     if (exists && (!S_ISREG(st.st_mode) || !lumira::isWritable(target, st) ||
-                   !lumira::readRegularFile(target, bytes)))
+                   !lumira::readRegularFile(target, bytes, lumira::Links::Refuse, &st)))
         return;
     const std::string folder = lumira::folderOf(target);
     struct stat folderStat {};

@@ -28,8 +28,9 @@ std::string readIniValue(const std::string& section, const std::string& key,
 // same folder replaces the old one, which stays whole if anything fails. A file or folder
 // without write permission bits, a name that cannot be stored (empty, containing a line break,
 // '=' in a key, ']' in a section, a key starting with ';' or '[') or a dangling symbolic link
-// leave everything unchanged. A symbolic link is written through: its target is replaced and
-// the link stays. Failures are silent; never throws.
+// leave everything unchanged. A symbolic link is never followed: nothing is written when the
+// file is one, or when a link or another file takes its place before the replacement. A new
+// file is readable by its owner only. Failures are silent; never throws.
 void writeIniValue(const std::string& section, const std::string& key, const std::string& value,
                    const std::string& file);
 

@@ -1,7 +1,6 @@
 #include "common/safe_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,20 +13,15 @@ std::function<bool(const std::string&)> beforeReplaceHook;
 
 namespace {
 
-// Permission bits a newly created file gets: 0666 less the process umask, read without
-// changing it (umask() would race with other threads).
-mode_t newFileMode() {
-    mode_t mask = 022;
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, status)) {
-            unsigned value = 0;
-            if (std::sscanf(line, "Umask: %o", &value) == 1)
-                mask = mode_t(value);
-        }
-        std::fclose(status);
-    }
-    return 0666 & ~mask;
+constexpr mode_t kNewFileMode = 0600;
+
+// Whether `target` is still what the caller read: the same file as `old`, or, without `old`,
+// still missing. A symbolic link never is.
+bool unchangedSince(const std::string& target, const struct stat* old) {
+    struct stat now {};
+    if (lstat(target.c_str(), &now) != 0)
+        return !old && errno == ENOENT;
+    return old && S_ISREG(now.st_mode) && now.st_dev == old->st_dev && now.st_ino == old->st_ino;
 }
 
 // Temporary files of `name` that an earlier write left when the program was killed or the
@@ -46,13 +40,16 @@ void removeLeftovers(const std::string& folder, const std::string& prefix) {
 
 } // namespace
 
-bool readRegularFile(const std::string& path, std::string& out) {
+bool readRegularFile(const std::string& path, std::string& out, Links links, struct stat* found) {
     // Non-blocking, so that a FIFO without a writer does not hold the program at open().
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    const int fd = open(path.c_str(), links == Links::Refuse ? flags | O_NOFOLLOW : flags);
     if (fd < 0)
         return false;
     struct stat st {};
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (found)
+        *found = st;
     char buffer[65536];
     while (ok) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -90,8 +87,7 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void replaceFile(const std::string& target, const std::string& content, const struct stat* old,
-                 std::optional<mode_t> newMode) {
+void replaceFile(const std::string& target, const std::string& content, const struct stat* old) {
     const std::string folder = folderOf(target);
     const std::string name = target.substr(target.rfind('/') + 1);
     std::string prefix(1, '.');
@@ -105,11 +101,14 @@ void replaceFile(const std::string& target, const std::string& content, const st
     if (ok && old && fchown(fd, old->st_uid, old->st_gid) != 0) {
         // Not permitted for ordinary users on others' files; the folder owner's file is fine.
     }
-    ok = ok && fchmod(fd, old ? old->st_mode & 07777 : newMode.value_or(newFileMode())) == 0;
+    ok = ok && fchmod(fd, old ? old->st_mode & 07777 : kNewFileMode) == 0;
     ok = ok && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok && detail::beforeReplaceHook)
         ok = detail::beforeReplaceHook(temp);
+    // rename() replaces a link rather than following it, but whatever took the file's place
+    // since it was read is left alone: its owner did not ask for this content.
+    ok = ok && unchangedSince(target, old);
     if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
         unlink(temp.c_str());
         return;

@@ -267,6 +267,9 @@ TEST_F(IniFile, PermissionBitsKept) {
     writeIniValue("Main", "k", "2", path);
     EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
     EXPECT_EQ(readIniValue("Main", "k", path), "2");
+    const std::string created = (dir / "new.ini").string();
+    writeIniValue("Main", "k", "2", created);
+    EXPECT_EQ(fs::status(created).permissions(), fs::perms(0600)) << "it may hold a password";
 }
 
 TEST_F(IniFile, InterruptedWriteLeavesOldFileWhole) {
@@ -313,19 +316,51 @@ TEST_F(IniFile, SaveKilledAtRandomMomentsLeavesAllOldOrAllNew) {
     EXPECT_EQ(fileCount(), 1u) << "a temporary file was left";
 }
 
-TEST_F(IniFile, SymlinkIsWrittenThrough) {
-    put("[Main]\r\nk=1\r\n");
-    const fs::path link = dir / "link.ini";
-    fs::create_symlink(path, link);
-    writeIniValue("Main", "k", "2", link.string());
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(bytes(), "[Main]\r\nk=2\r\n");
+// A symbolic link at the file's name is never followed, whether it was there when the save
+// started or took the file's place while the save was under way: the link's target keeps its
+// bytes, the link stays a link, and no temporary file is left.
+enum class Plant { AtStart, OverTheFile, WhereNoFileWas };
 
-    const fs::path dangling = dir / "dangling.ini";
-    fs::create_symlink(dir / "nowhere.ini", dangling);
-    writeIniValue("Main", "k", "2", dangling.string());
-    EXPECT_FALSE(fs::exists(dir / "nowhere.ini"));
+struct LinkCase : table::Case {
+    Plant when;
+    const char* pointsAt;
+};
+
+class IniLink : public IniFile, public testing::WithParamInterface<LinkCase> {};
+
+TEST_P(IniLink, NothingIsWrittenThroughIt) {
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "root's own\n";
+    const auto plant = [&] {
+        fs::remove(path);
+        fs::create_symlink(dir / GetParam().pointsAt, path);
+    };
+    if (GetParam().when == Plant::OverTheFile)
+        put("[Main]\r\nk=1\r\n");
+    if (GetParam().when == Plant::AtStart)
+        plant();
+    else
+        lumira::detail::beforeReplaceHook = [&](const std::string&) {
+            plant();
+            return true;
+        };
+    writeIniValue("Main", "k", "2", path);
+    EXPECT_TRUE(fs::is_symlink(path));
+    std::ostringstream kept;
+    kept << std::ifstream(victim).rdbuf();
+    EXPECT_EQ(kept.str(), "root's own\n");
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    EXPECT_EQ(fileCount(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, IniLink,
+                         testing::Values(LinkCase{"there-at-start", Plant::AtStart, "victim"},
+                                         LinkCase{"dangling", Plant::AtStart, "nowhere"},
+                                         LinkCase{"planted-over-the-file-during-the-save",
+                                                  Plant::OverTheFile, "victim"},
+                                         LinkCase{"planted-where-no-file-was-during-the-save",
+                                                  Plant::WhereNoFileWas, "victim"}),
+                         table::CaseName());
 
 // --- encodings -------------------------------------------------------------------------------
 
