@@ -72,6 +72,9 @@ public:
         options_ = readOptions(
             [&cfgfn](const std::string& key) { return readSetting(cfgfn, "Options", key); },
             physicalMemoryMiB());
+        const std::string exposed = exposedTokenWarning(cfgfn, options_.statusToken);
+        if (!exposed.empty())
+            std::fprintf(stderr, "lumira: %s\n", exposed.c_str());
         connect(&endSignals_, &platform::EndSignals::endRequested, this, &Program::end);
         connect(&instance, &platform::SingleInstance::activationRequested, this,
                 &Program::comeForward);
