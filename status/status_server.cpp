@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QMetaObject>
 #include <cstdio>
+#include <fcntl.h>
 #include <httplib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -105,6 +106,7 @@ StatusServer::StatusServer(SignWatch& watch, const ListenPlan& plan, std::string
     int listener = -1;
     http_->set_socket_options([&listener](socket_t sock) {
         listener = sock;
+        ::fcntl(sock, F_SETFD, FD_CLOEXEC); // no program this one starts inherits it
         const int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
