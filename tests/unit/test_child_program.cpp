@@ -26,7 +26,7 @@ TEST(ChildProgram, holdsOnlyStandardInputOutputAndError) {
     ASSERT_TRUE(lumira::platform::startDetachedProgram(
         QStringLiteral("sh"),
         {QStringLiteral("-c"),
-         QStringLiteral("ls /proc/self/fd >\"$0\".part && mv \"$0\".part \"$0\""), listing}));
+         QStringLiteral("ls /proc/self/fd >\"$0\".tmp && mv \"$0\".tmp \"$0\""), listing}));
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a process of ours is left";
     QElapsedTimer waited;
     waited.start();
