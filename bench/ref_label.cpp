@@ -3,9 +3,9 @@
 #include <QLabel>
 
 int main(int argc, char** argv) {
-    // Same process set-up as the sign's program.
+    // Same process set-up as the sign's program; a plain window asks for no shared OpenGL
+    // context.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QLabel label(QStringLiteral("Reference"));
     label.setWindowTitle(QStringLiteral("Reference"));

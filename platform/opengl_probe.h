@@ -11,8 +11,9 @@ struct OpenGlInfo {
     std::string renderer;
 };
 
-// Makes a small offscreen context on the display, asks it, and throws it away. Takes a few
-// tens of milliseconds; the answer is kept, so later calls return at once.
+// Makes a small offscreen context on the display and asks it. Takes a few tens of milliseconds;
+// the answer is kept, so later calls return at once. The context stays as the one the browser
+// engine's views share with: call it before the engine's module is loaded.
 const OpenGlInfo& probeOpenGl();
 
 } // namespace lumira::platform

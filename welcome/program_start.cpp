@@ -94,10 +94,11 @@ public:
         form3_ = form3;
         form3->show();
         // The engine's libraries load while the operator reads the welcome window, so OK
-        // does not wait for them; the engine itself starts with the display window.
+        // does not wait for them; the engine itself starts with the display window. Its shared
+        // OpenGL context comes first, from the probe.
         new AfterFirstPaint(form3, [] {
-            loadBrowserEngine();
             platform::probeOpenGl();
+            loadBrowserEngine();
         });
     }
 
@@ -237,7 +238,6 @@ bool prepareProcess(int argc, char** argv) {
     }
     platform::ensureRuntimeFolder();
     prepareEngineProcess();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
 }
 
