@@ -5,15 +5,9 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QString>
-#include <algorithm>
 #include <arpa/inet.h>
 #include <charconv>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <vector>
 
 namespace lumira {
 
@@ -85,26 +79,6 @@ bool tokenShown(const std::string& authorization, const std::string& token, bool
     if (basicToo && startsWithWord(authorization, "Basic", given))
         return sameSecret(basicPassword(given), token);
     return false;
-}
-
-// Four bytes of an address as the kernel's socket list writes them: each 32-bit word in the
-// machine's own byte order, in hexadecimal.
-std::string tableWords(const unsigned char* bytes, int words) {
-    std::string text;
-    for (int i = 0; i < words; ++i) {
-        uint32_t word = 0;
-        std::memcpy(&word, bytes + 4 * i, 4);
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", word);
-        text += hex;
-    }
-    return text;
-}
-
-std::string tablePort(int port) {
-    char hex[6];
-    std::snprintf(hex, sizeof hex, ":%04X", unsigned(port) & 0xffff);
-    return hex;
 }
 
 bool hostIsLoopbackName(const std::string& host, int port) {
@@ -190,55 +164,8 @@ Admission admit(const Asker& asker, int port, const std::string& token) {
                                                                   : Admission::NeedsAuth;
 }
 
-bool readsWholeAddress(const std::string& authorization, const std::string& token, bool ownUser) {
-    return tokenSet(token) ? tokenShown(authorization, token, true) : ownUser;
-}
-
-std::optional<unsigned> socketOwnerIn(std::string_view table, const std::string& ip, int port,
-                                      int serverPort) {
-    Address address = parseAddress(ip);
-    std::vector<std::string> wanted;
-    static const unsigned char v4Mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (address.family == AF_INET6 && std::memcmp(address.bytes, v4Mapped, 12) == 0) {
-        std::memmove(address.bytes, address.bytes + 12, 4);
-        address.family = AF_INET;
-    }
-    if (address.family == AF_INET) {
-        wanted.push_back(tableWords(address.bytes, 1));
-        unsigned char mapped[16];
-        std::memcpy(mapped, v4Mapped, 12);
-        std::memcpy(mapped + 12, address.bytes, 4);
-        wanted.push_back(tableWords(mapped, 4));
-    } else if (address.family == AF_INET6) {
-        wanted.push_back(tableWords(address.bytes, 4));
-    }
-    for (std::string& local : wanted)
-        local += tablePort(port);
-    // "sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ..."
-    std::istringstream lines{std::string(table)};
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits;
-        unsigned uid = 0;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid))
-            continue;
-        if (std::find(wanted.begin(), wanted.end(), local) != wanted.end() &&
-            remote.ends_with(tablePort(serverPort)))
-            return uid;
-    }
-    return std::nullopt;
-}
-
-std::optional<unsigned> socketOwner(const std::string& ip, int port, int serverPort) {
-    for (const char* path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::ifstream file(path);
-        std::stringstream table;
-        table << file.rdbuf();
-        if (const auto owner = socketOwnerIn(table.str(), ip, port, serverPort))
-            return owner;
-    }
-    return std::nullopt;
+bool readsWholeAddress(const std::string& authorization, const std::string& token) {
+    return tokenShown(authorization, token, true);
 }
 
 } // namespace lumira

@@ -2,9 +2,7 @@
 // server so that they can be checked without a network.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace lumira {
 
@@ -48,19 +46,10 @@ enum class Admission {
 // the Host must be 127.0.0.1, localhost or [::1] with the server's port.
 Admission admit(const Asker& asker, int port, const std::string& token);
 
-// Whether a reader of the report sees the whole address, passwords and queries included: with a
-// token set, one who shows it (Bearer, or Basic with the token as the password), as a command
-// or a read from beyond the loopback does; with none set, a reader on the loopback that runs as
-// the program's own user (`ownUser`), the operator at the PC.
-bool readsWholeAddress(const std::string& authorization, const std::string& token, bool ownUser);
-
-// The user who owns the socket at `ip`:`port` connected to `serverPort`, in `table`, the kernel's
-// list of TCP sockets (/proc/net/tcp or /proc/net/tcp6); nothing when it is not listed there.
-// An IPv4 peer is looked for in both forms, as an IPv6 socket may have made the connection.
-std::optional<unsigned> socketOwnerIn(std::string_view table, const std::string& ip, int port,
-                                      int serverPort);
-// The same, in the lists as they stand now.
-std::optional<unsigned> socketOwner(const std::string& ip, int port, int serverPort);
+// Whether a reader of the report sees the whole address, passwords and queries included: only
+// one who shows the token (Bearer, or Basic with the token as the password). With no token set
+// nobody does over HTTP; `lumira --status`, which only the sign's own user can ask, does.
+bool readsWholeAddress(const std::string& authorization, const std::string& token);
 
 // Equal secrets, compared in a time that does not depend on where they differ or their length.
 bool sameSecret(const std::string& a, const std::string& b);
