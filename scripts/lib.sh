@@ -4,25 +4,34 @@ set -euo pipefail
 LUMIRA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$LUMIRA_ROOT"
 
-# Everything the build, the program and the tests need on a fresh Debian 12.
-LUMIRA_PACKAGES=(
-    cmake ninja-build g++ pkg-config clang-format
+# What building and running the program needs on a fresh Debian 12 (scripts/run): the
+# toolchain, Qt with its browser engine, the X libraries, the Chinese fonts, the help viewer,
+# and a virtual display with a window manager for a start without a screen.
+LUMIRA_RUN_PACKAGES=(
+    cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
     libxcb-screensaver0-dev libxcb-dpms0-dev
     libcpp-httplib-dev # the status server
-    libgtest-dev libgmock-dev curl
+    fonts-noto-cjk xdg-utils
+    xvfb xauth openbox x11-utils xdotool
+)
+# Everything the tests, the fuzz targets and the package need besides (scripts/test).
+LUMIRA_PACKAGES=(
+    "${LUMIRA_RUN_PACKAGES[@]}"
+    clang-format libgtest-dev libgmock-dev curl
     chromium firefox-esr # real browsers for the status page's test
     clang libclang-rt-14-dev # libFuzzer, for the parsers' fuzz targets
-    xvfb xauth openbox x11-utils xdotool xdg-utils fonts-noto-cjk
     xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested
     locales-all # a decimal-comma locale, to test that the number rule ignores it
     dpkg-dev lintian desktop-file-utils appstream # the package and its checks
 )
 
+# Installs what is missing of the packages given, or of LUMIRA_PACKAGES when none are.
 ensure_packages() {
-    local missing=()
-    for package in "${LUMIRA_PACKAGES[@]}"; do
+    local missing=() wanted=("$@")
+    [ ${#wanted[@]} -gt 0 ] || wanted=("${LUMIRA_PACKAGES[@]}")
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$package")
     done
@@ -40,11 +49,12 @@ ensure_packages() {
     fi
 }
 
-# Configures and builds one preset (release or debug).
+# Configures and builds one preset (release or debug); targets may follow, else all.
 build_preset() {
     local preset="$1"
+    shift
     cmake --preset "$preset" -S "$LUMIRA_ROOT" >/dev/null
-    cmake --build --preset "$preset"
+    cmake --build --preset "$preset" ${1:+--target "$@"}
 }
 
 # Starts Xvfb (and openbox unless told otherwise) on a free display; sets DISPLAY and
