@@ -106,6 +106,7 @@ private:
     void showDisplay() {
         if (form1_)
             return;
+        platform::probeOpenGl(); // before the engine, also when OK came before the first paint
         if (!loadBrowserEngine()) {
             // The system's browser engine is missing or broken: nothing can be shown.
             std::fprintf(stderr, "lumira: the browser engine could not be loaded: %s\n",
