@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QtEndian>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -27,7 +28,23 @@ constexpr int kConnectPauseMs = 20; // the first copy may have bound but not yet
 constexpr int kKnockTimeoutMs = 1000;
 constexpr int kPeerReadMs = 100; // a peer sends its byte right after connecting
 constexpr char kAnswer = 1;
-constexpr qsizetype kReportMax = 1 << 20;
+constexpr qsizetype kLongest = SingleInstance::kLongest;
+
+bool takesPayload(char request) {
+    return request == char(SingleInstance::Request::TakeAddress);
+}
+
+// What goes to the copy: the request's byte and, where it takes one, the payload's length and
+// the payload.
+QByteArray message(SingleInstance::Request request, const QByteArray& payload = {}) {
+    QByteArray bytes(1, char(request));
+    if (takesPayload(char(request))) {
+        const quint32 length = qToBigEndian(quint32(payload.size()));
+        bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+        bytes += payload;
+    }
+    return bytes;
+}
 
 // A file descriptor closed with its owner.
 class Fd {
@@ -182,7 +199,36 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 
 enum class Knock { Answered, Silent, NobodyListens, OtherUser };
 
-// The rest of the connection, at most kReportMax bytes, before the deadline.
+// Exactly `size` bytes into `into`, before the deadline.
+bool receive(int fd, char* into, size_t size, const QDeadlineTimer& deadline) {
+    while (size > 0) {
+        if (!waitFor(fd, POLLIN, deadline))
+            return false;
+        const ssize_t got = ::recv(fd, into, size, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            return false;
+        if (got > 0) {
+            into += got;
+            size -= size_t(got);
+        }
+    }
+    return true;
+}
+
+// All of `bytes`, before the deadline.
+bool sendAll(int fd, const QByteArray& bytes, const QDeadlineTimer& deadline) {
+    for (qsizetype sent = 0; sent < bytes.size();) {
+        const ssize_t put = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent),
+                                   MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (put > 0)
+            sent += put;
+        else if ((put < 0 && errno != EINTR && errno != EAGAIN) || !waitFor(fd, POLLOUT, deadline))
+            return false;
+    }
+    return true;
+}
+
+// The rest of the connection, at most kLongest bytes, before the deadline.
 bool readToEnd(int fd, const QDeadlineTimer& deadline, QByteArray& into) {
     char buffer[4096];
     while (waitFor(fd, POLLIN, deadline)) {
@@ -193,16 +239,16 @@ bool readToEnd(int fd, const QDeadlineTimer& deadline, QByteArray& into) {
             return false;
         if (got > 0)
             into.append(buffer, got);
-        if (into.size() > kReportMax)
+        if (into.size() > kLongest)
             return false;
     }
     return false;
 }
 
 // One attempt: connected, the request sent and the answer read before the deadline; with
-// `report`, what follows the answer up to the end of the connection is put there.
-Knock knockOnce(const Place& place, char request, const QDeadlineTimer& deadline,
-                QByteArray* report) {
+// `reply`, what follows the answer up to the end of the connection is put there.
+Knock knockOnce(const Place& place, const QByteArray& request, const QDeadlineTimer& deadline,
+                QByteArray* reply) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return Knock::Silent;
@@ -211,9 +257,9 @@ Knock knockOnce(const Place& place, char request, const QDeadlineTimer& deadline
         char answer = 0;
         if (!peerIsUs(fd))
             result = Knock::OtherUser;
-        else if (::send(fd, &request, 1, MSG_NOSIGNAL) == 1 && waitFor(fd, POLLIN, deadline) &&
+        else if (sendAll(fd, request, deadline) && waitFor(fd, POLLIN, deadline) &&
                  ::recv(fd, &answer, 1, 0) == 1 && answer == kAnswer)
-            result = !report || readToEnd(fd, deadline, *report) ? Knock::Answered : Knock::Silent;
+            result = !reply || readToEnd(fd, deadline, *reply) ? Knock::Answered : Knock::Silent;
     } else if (errno == ECONNREFUSED || errno == ENOENT) {
         result = Knock::NobodyListens;
     }
@@ -224,13 +270,13 @@ Knock knockOnce(const Place& place, char request, const QDeadlineTimer& deadline
 
 // Knocks until answered or the deadline. With `untilListening`, nobody listening is tried
 // again: the copy holding the lock may have bound its socket but not yet listened on it.
-Knock knock(const Place& place, char request, int timeoutMs, bool untilListening,
-            QByteArray* report = nullptr) {
+Knock knock(const Place& place, const QByteArray& request, int timeoutMs, bool untilListening,
+            QByteArray* reply = nullptr) {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
-        if (report)
-            report->clear();
-        const Knock result = knockOnce(place, request, deadline, report);
+        if (reply)
+            reply->clear();
+        const Knock result = knockOnce(place, request, deadline, reply);
         if (result != Knock::NobodyListens || !untilListening ||
             deadline.remainingTime() <= kConnectPauseMs)
             return result;
@@ -239,12 +285,13 @@ Knock knock(const Place& place, char request, int timeoutMs, bool untilListening
 }
 
 // Knocks at each place in turn until one answers.
-bool knockAnywhere(const QString& key, char request, int timeoutMs, const QByteArray& runtimeBase,
-                   const QByteArray& home, QByteArray* report = nullptr) {
+bool knockAnywhere(const QString& key, const QByteArray& request, int timeoutMs,
+                   const QByteArray& runtimeBase, const QByteArray& home,
+                   QByteArray* reply = nullptr) {
     QByteArray why;
     const QDeadlineTimer deadline(timeoutMs);
     for (const Place& place : placesFor(key, runtimeBase, home, false, why))
-        if (knock(place, request, int(deadline.remainingTime()), false, report) == Knock::Answered)
+        if (knock(place, request, int(deadline.remainingTime()), false, reply) == Knock::Answered)
             return true;
     return false;
 }
@@ -253,16 +300,18 @@ bool knockAnywhere(const QString& key, char request, int timeoutMs, const QByteA
 
 bool SingleInstance::ask(const QString& key, Request request, int timeoutMs,
                          const QByteArray& runtimeBase, const QByteArray& home) {
-    return knockAnywhere(key, char(request), timeoutMs, runtimeBase, home);
+    return knockAnywhere(key, message(request), timeoutMs, runtimeBase, home);
 }
 
-std::optional<QByteArray> SingleInstance::askForReport(const QString& key, int timeoutMs,
-                                                       const QByteArray& runtimeBase,
-                                                       const QByteArray& home) {
-    QByteArray report;
-    if (!knockAnywhere(key, char(Request::Report), timeoutMs, runtimeBase, home, &report))
+std::optional<QByteArray> SingleInstance::askFor(const QString& key, Request request,
+                                                 const QByteArray& payload, int timeoutMs,
+                                                 const QByteArray& runtimeBase,
+                                                 const QByteArray& home) {
+    QByteArray reply;
+    if (payload.size() > kLongest ||
+        !knockAnywhere(key, message(request, payload), timeoutMs, runtimeBase, home, &reply))
         return std::nullopt;
-    return report;
+    return reply;
 }
 
 SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase,
@@ -289,7 +338,7 @@ SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase
     }
     if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         // Another copy holds the folder: it answers, is starting or is frozen.
-        if (knock(own, char(Request::ComeForward), kKnockTimeoutMs, true) == Knock::OtherUser)
+        if (knock(own, message(Request::ComeForward), kKnockTimeoutMs, true) == Knock::OtherUser)
             std::fputs("lumira: another user holds this folder's one-copy socket; this copy "
                        "runs all the same\n",
                        stderr);
@@ -299,7 +348,7 @@ SingleInstance::SingleInstance(const QString& key, const QByteArray& runtimeBase
     }
     // A copy that took the other place (the runtime folder was missing when it started).
     for (size_t i = 1; i < places.size(); ++i) {
-        const Knock there = knock(places[i], char(Request::ComeForward), kKnockTimeoutMs, false);
+        const Knock there = knock(places[i], message(Request::ComeForward), kKnockTimeoutMs, false);
         if (there == Knock::Answered || there == Knock::Silent) {
             first_ = false;
             return;
@@ -338,18 +387,35 @@ void SingleInstance::acceptAll() {
             continue;
         }
         const timeval wait{0, kPeerReadMs * 1000};
-        ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         ::setsockopt(peer, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        // The peer sends its whole request right after connecting.
+        const QDeadlineTimer deadline(kPeerReadMs);
         char request = 0;
-        const bool read = ::recv(peer, &request, 1, 0) == 1;
+        const bool read = receive(peer, &request, 1, deadline);
+        QByteArray payload;
+        if (read && takesPayload(request)) {
+            quint32 length = 0;
+            bool whole = receive(peer, reinterpret_cast<char*>(&length), sizeof length, deadline);
+            length = qFromBigEndian(length);
+            if (whole && length <= quint32(kLongest)) {
+                payload.resize(qsizetype(length));
+                whole = receive(peer, payload.data(), length, deadline);
+            } else {
+                whole = false;
+            }
+            if (!whole) { // cut short or too long: not answered, nothing done
+                ::close(peer);
+                continue;
+            }
+        }
         QByteArray answer(1, kAnswer);
-        if (read && request == char(Request::OpenSettings))
-            openSettings = true;
-        else if (read && request == char(Request::Report))
-            answer += report_ ? report_() : QByteArray();
-        else
+        if (!read || request == char(Request::ComeForward))
             comeForward = true; // also a peer that said nothing
-        // A report of a few KiB fits the socket's buffer; the send timeout bounds the rest.
+        else if (request == char(Request::OpenSettings))
+            openSettings = true;
+        else if (const auto reply = replies_.find(Request(request)); reply != replies_.end())
+            answer += reply->second(payload);
+        // A reply of a few KiB fits the socket's buffer; the send timeout bounds the rest.
         [[maybe_unused]] const ssize_t sent =
             ::send(peer, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
         ::close(peer);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
 #include <optional>
 
 class QSocketNotifier;
@@ -20,12 +21,23 @@ namespace lumira::platform {
 // socket's path is too long for a socket address, the copy runs unguarded and says so in one line
 // on stderr. A later copy or `lumira --settings` looks in both folders and reaches the first
 // with a request of one byte and waits at most a bounded time for its answer of one byte, so a
-// frozen first copy holds up nobody; `lumira --status` gets the copy's report after that byte,
-// up to the end of the connection. Both ends check that the other is a process of the same user.
+// frozen first copy holds up nobody. A request that takes a payload (a new address) sends it
+// after its byte, as four bytes of length, most significant first, and the bytes themselves;
+// a request with a reply (`lumira --status`, `--reload`, `--address`) gets it after the answer
+// byte, up to the end of the connection. Both ends check that the other is a process of the
+// same user, so neither a payload nor a reply ever reaches another user.
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
-    enum class Request : char { ComeForward = 1, OpenSettings = 2, Report = 3 };
+    enum class Request : char {
+        ComeForward = 1,
+        OpenSettings = 2,
+        Report = 3,
+        Reload = 4,
+        TakeAddress = 5, // the only one with a payload: the address
+    };
+    // The most a payload or a reply may hold.
+    static constexpr qsizetype kLongest = 1 << 20;
 
     // `runtimeBase`: where the users' runtime folders are; `home`: the user's home, empty for the
     // one in the password database (tests put both elsewhere).
@@ -39,13 +51,17 @@ public:
     // Asks the copy holding `key`; true when it answered within `timeoutMs`.
     static bool ask(const QString& key, Request request, int timeoutMs,
                     const QByteArray& runtimeBase = kRuntimeBase, const QByteArray& home = {});
-    // The report of the copy holding `key`, or nothing when none answered within `timeoutMs`.
-    static std::optional<QByteArray> askForReport(const QString& key, int timeoutMs,
-                                                  const QByteArray& runtimeBase = kRuntimeBase,
-                                                  const QByteArray& home = {});
+    // The reply of the copy holding `key` to `request` (with `payload` where the request takes
+    // one), or nothing when none answered within `timeoutMs` or the payload is too long.
+    static std::optional<QByteArray> askFor(const QString& key, Request request,
+                                            const QByteArray& payload, int timeoutMs,
+                                            const QByteArray& runtimeBase = kRuntimeBase,
+                                            const QByteArray& home = {});
 
-    // What a Report request is answered with; empty until set.
-    void setReport(std::function<QByteArray()> report) { report_ = std::move(report); }
+    // What `request` is answered with, made on this copy's thread from the request's payload;
+    // a request without a reply set is answered with an empty one.
+    using Reply = std::function<QByteArray(const QByteArray& payload)>;
+    void setReply(Request request, Reply reply) { replies_[request] = std::move(reply); }
 
     static constexpr const char* kRuntimeBase = "/run/user";
 
@@ -63,7 +79,7 @@ private:
     int lock_ = -1;   // held while this copy runs
     QByteArray path_; // the socket's file, removed when the copy ends normally
     QSocketNotifier* notifier_ = nullptr;
-    std::function<QByteArray()> report_;
+    std::map<Request, Reply> replies_;
 };
 
 } // namespace lumira::platform

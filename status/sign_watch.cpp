@@ -101,4 +101,20 @@ SignWatch::Outcome SignWatch::takeAddress(const QString& address) {
     return display_->takeAddress(address) ? Outcome::Done : Outcome::NotSaved;
 }
 
+const char* whyNotDone(SignWatch::Outcome outcome) {
+    switch (outcome) {
+    case SignWatch::Outcome::Done:
+        break;
+    case SignWatch::Outcome::NoWindow:
+        return "the sign is not showing yet: OK on the welcome window opens it";
+    case SignWatch::Outcome::Dark:
+        return "dark hours: the page loads when they end";
+    case SignWatch::Outcome::SettingsOpen:
+        return "the settings window is open; its close saves its own address";
+    case SignWatch::Outcome::NotSaved:
+        return "the configuration file could not be written";
+    }
+    return "";
+}
+
 } // namespace lumira

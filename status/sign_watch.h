@@ -45,6 +45,9 @@ private:
     QElapsedTimer uptime_;
 };
 
+// Why a command was not carried out, in one line; an empty text for Done.
+const char* whyNotDone(SignWatch::Outcome outcome);
+
 // The program's and its renderers' memory: read from /proc, on any thread.
 void addMemory(SignReport& report);
 

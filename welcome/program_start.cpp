@@ -80,11 +80,12 @@ public:
                 &Program::comeForward);
         connect(&instance, &platform::SingleInstance::settingsRequested, this,
                 &Program::openSettings);
-        instance.setReport([this] {
+        instance.setReply(platform::SingleInstance::Request::Report, [this](const QByteArray&) {
             SignReport report = watch_.report();
             addMemory(report);
             return reportJson(report);
         });
+        answerCommands(instance, watch_);
         startStatusServer();
     }
 

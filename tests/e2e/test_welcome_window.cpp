@@ -1,5 +1,6 @@
 // The welcome window: the only window at launch, OK to the display window, Help, closing.
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/e2e/only_the_page.h"
 #include "tests/harness/process_tree.h"
 
 #include <QCryptographicHash>
@@ -152,6 +153,55 @@ TEST(WelcomeWindow, oneCopyPerFolderAndAKilledCopyNeverBlocks) {
         EXPECT_LT(std::chrono::steady_clock::now() - begun, 3s) << "start " << start;
     }
     ::kill(pid_t(lumira.program.pid()), SIGCONT);
+}
+
+// `lumira --reload` and `lumira --address URL` reach the copy of their folder with neither a
+// display nor the status server: 1 when no copy runs; 2 and the reason in one line when it
+// refuses, leaving file and sign as they were; 0 when it took it.
+TEST(WelcomeWindow, oneCopyPerFolderTakesReloadAndAddressFromTheCommandLine) {
+    harness::LoopbackHttpServer server;
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kGreen)));
+    LumiraUnderTest lumira;
+    lumira.program.writeIni(iniWithOptions(server.url("/a"), ""));
+    // Its exit status; nothing on stderr, or one line holding `why`.
+    const auto command = [&](const QStringList& arguments, const std::string& why = {}) {
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        run.setProcessEnvironment(environment);
+        run.start(QString::fromStdString(lumira.program.executable()), arguments);
+        harness::waitUntil( // the page's server answers from this thread meanwhile
+            [&] { return run.state() == QProcess::NotRunning || run.waitForFinished(0); }, 10s);
+        const std::string said = run.readAllStandardError().toStdString();
+        EXPECT_TRUE(why.empty()
+                        ? said.empty()
+                        : said.starts_with("lumira: ") && said.find(why) != std::string::npos &&
+                              said.find('\n') == said.size() - 1)
+            << said;
+        return run.state() == QProcess::NotRunning ? run.exitCode() : -1;
+    };
+    EXPECT_EQ(command({"--reload"}, "no running Lumira"), 1);
+    const xcb_window_t welcome = lumira.launch();
+    EXPECT_EQ(command({"--reload"}, "the sign is not showing yet"), 2);
+    lumira.pressOk(welcome);
+    ASSERT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kGreen));
+    const size_t loads = requestsFor(server, "/a");
+    EXPECT_EQ(command({"--reload"}), 0);
+    EXPECT_TRUE(harness::waitUntil([&] { return requestsFor(server, "/a") > loads; }, 10s));
+
+    const auto before = lumira.program.readIni();
+    EXPECT_EQ(command({"--address", "file:///etc/passwd"}, "only a web address"), 2);
+    EXPECT_EQ(command({"--address"}, "give the new address"), 2);
+    EXPECT_EQ(lumira.program.readIni(), before);
+    EXPECT_TRUE(sampleSign(lumira, 1s).onlyOf({kGreen}));
+
+    server.setResponse(200, QByteArray::fromStdString(solidPage(kBlue)));
+    const QString next = server.url("/b?page=2");
+    EXPECT_EQ(command({"--address", next}), 0);
+    EXPECT_TRUE(lumira.waitForPixel(kSampleX, kSampleY, kBlue));
+    EXPECT_EQ(requestsFor(server, "/b?page=2"), 1u);
+    EXPECT_NE(lumira.program.readIni().value_or("").find("URL=" + next.toStdString() + "\r\n"),
+              std::string::npos);
 }
 
 // Root without a runtime folder: another user who takes every name it can guess first (the

@@ -1,13 +1,17 @@
 // The one-copy channel, in the user's runtime folder or the home's cache folder: one holder per
 // folder, requests answered, a killed copy's socket taken over, a frozen copy never waited for;
-// no guard at all rather than one in a folder another user could reach.
+// no guard at all rather than one in a folder another user could reach. The commands it carries
+// are refused by the running copy as the status server refuses them.
 #include "platform/single_instance.h"
+#include "status/sign_watch.h"
+#include "welcome/command_line.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <latch>
@@ -78,6 +82,18 @@ protected:
         while (!done() && clock.elapsed() < 1000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+    // The reply to `request`, asked from a thread while this one serves.
+    QByteArray askServed(Request request, const QByteArray& payload = {}) {
+        std::optional<QByteArray> reply;
+        std::atomic<bool> done = false;
+        std::thread asker([&] {
+            reply = SingleInstance::askFor(key, request, payload, 2000, base(), home());
+            done = true;
+        });
+        serve([&] { return done.load(); });
+        asker.join();
+        return reply.value_or("none");
+    }
 
     int argc = 1;
     char name[8] = "test";
@@ -117,16 +133,25 @@ TEST_P(Channel, oneHolderAnswersRequestsAndNobodyWaitsLong) {
     EXPECT_TRUE(answered);
     EXPECT_EQ(settings, 1);
 
-    // A report comes back whole, after the answer byte, and asks for nothing else.
+    // A reply comes back whole after the answer byte, an address of a few KiB goes whole to
+    // the copy, and neither asks for anything else.
     const QByteArray report =
         "{\"state\":\"showing\",\"address\":\"" + QByteArray(3000, 'a') + "\"}";
-    first->setReport([&] { return report; });
-    std::optional<QByteArray> got;
-    std::thread reporter([&] { got = SingleInstance::askForReport(key, 2000, base(), home()); });
-    serve([&] { return got.has_value(); });
-    reporter.join();
-    EXPECT_EQ(got.value_or("none"), report);
+    const QByteArray page = ("https://标志.example/" + QString(1500, u'页')).toUtf8();
+    first->setReply(Request::Report, [&](const QByteArray&) { return report; });
+    first->setReply(Request::TakeAddress, [](const QByteArray& sent) { return "2不行：" + sent; });
+    EXPECT_EQ(askServed(Request::Report), report);
+    EXPECT_EQ(askServed(Request::TakeAddress, page), "2不行：" + page);
+    EXPECT_EQ(askServed(Request::Reload), "") << "no reply set: an empty one, nothing done";
     EXPECT_EQ(forward + settings, 1);
+
+    // The running copy's own checks, made before the sign is asked (before OK: no window).
+    lumira::SignWatch watch;
+    lumira::answerCommands(*first, watch);
+    EXPECT_EQ(askServed(Request::TakeAddress, "http://example.cn/\xff"),
+              "2the address is not UTF-8 text");
+    EXPECT_EQ(askServed(Request::TakeAddress, page),
+              "2the sign is not showing yet: OK on the welcome window opens it");
 
     bool second = true;
     std::thread starter([&] { second = SingleInstance(key, base(), home()).isFirst(); });
