@@ -4,8 +4,13 @@
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineProfile>
-#include <QWebEngineQuotaRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QtGlobal>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#include <QWebEnginePermission>
+#else
+#include <QWebEngineQuotaRequest>
+#endif
 
 namespace {
 // Downloads are cancelled for every page of the profile; connected once per profile.
@@ -21,12 +26,20 @@ void refuseDownloads(QWebEngineProfile* profile) {
 
 ContainedPage::ContainedPage(QObject* parent) : QWebEnginePage(parent) {
     refuseDownloads(profile());
+    // Qt 6.8 asks for every permission through one signal and no longer asks for quota.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    connect(this, &QWebEnginePage::permissionRequested, this,
+            [](QWebEnginePermission permission) { permission.deny(); });
+#else
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
-            &ContainedPage::denyPermission);
-    connect(this, &QWebEnginePage::fullScreenRequested, this,
-            [](QWebEngineFullScreenRequest request) { request.reject(); });
+            [this](const QUrl& origin, Feature feature) {
+                setFeaturePermission(origin, feature, PermissionDeniedByUser);
+            });
     connect(this, &QWebEnginePage::quotaRequested, this,
             [](QWebEngineQuotaRequest request) { request.reject(); });
+#endif
+    connect(this, &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
     connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
@@ -50,7 +63,3 @@ bool ContainedPage::javaScriptPrompt(const QUrl&, const QString&, const QString&
 
 void ContainedPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
                                              const QString&) {}
-
-void ContainedPage::denyPermission(const QUrl& origin, Feature feature) {
-    setFeaturePermission(origin, feature, PermissionDeniedByUser);
-}

@@ -17,7 +17,4 @@ protected:
                           QString* result) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
                                   int line, const QString& source) override;
-
-private:
-    void denyPermission(const QUrl& origin, Feature feature);
 };

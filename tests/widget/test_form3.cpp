@@ -24,7 +24,7 @@ TEST(Form3, layoutFromTwipsGrowsWithTheScreenFactor) {
 TEST(Form3, showsVersionLineHintAndFocusOnOk) {
     Form3 form({15, 15}, [] {});
     form.show();
-    QApplication::setActiveWindow(&form);
+    form.activateWindow();
     EXPECT_EQ(form.Label2->text(), QStringLiteral(" V 1.0.0 "));
     EXPECT_EQ(form.Label3->text(), QStringLiteral("进入显示页面，按Shift+F12设置"));
     EXPECT_EQ(form.Command1->text(), QStringLiteral("确定"));
