@@ -12,7 +12,7 @@ LUMIRA_RUN_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
     libxcb-screensaver0-dev libxcb-dpms0-dev
-    libcpp-httplib-dev # the status server
+    libmicrohttpd-dev # the status server
     fonts-noto-cjk xdg-utils
     xvfb xauth openbox x11-utils xdotool
 )

@@ -17,6 +17,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -321,9 +324,13 @@ std::optional<std::string> addressBeyondTheLoopback() {
     return std::nullopt;
 }
 
-// A connection to the server on the loopback; -1 when refused.
-int connectTo(quint16 port) {
+// A connection to the server on the loopback from the address `from`; -1 when refused.
+int connectTo(quint16 port, const std::string& from) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
@@ -340,13 +347,14 @@ int connectTo(quint16 port) {
 // or closed it, or nothing when it still held it after `limit`.
 std::optional<double> sendUntilDropped(quint16 port, const std::string& request, size_t step,
                                        std::chrono::milliseconds pause,
-                                       std::chrono::milliseconds limit) {
+                                       std::chrono::milliseconds limit,
+                                       const std::string& from = "127.0.0.1") {
     const auto start = std::chrono::steady_clock::now();
     const auto since = [&] {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count();
     };
-    const int fd = connectTo(port);
+    const int fd = connectTo(port, from);
     std::optional<double> dropped;
     if (fd < 0)
         dropped = since();
@@ -366,6 +374,41 @@ std::optional<double> sendUntilDropped(quint16 port, const std::string& request,
     if (fd >= 0)
         ::close(fd);
     return dropped;
+}
+
+// The program's sockets on `port`, its listener and the connections it accepted there, and how
+// many of them a program it starts would inherit (not close-on-exec).
+struct PortSockets {
+    int count = 0, inherited = 0;
+};
+PortSockets socketsOnPort(pid_t pid, quint16 port) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::set<std::string> inodes;
+    for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+        std::ifstream lines(proc + table);
+        std::string line, local, skip, inode;
+        std::getline(lines, line); // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            fields >> skip >> local; // then remote, state, queues, timer, retries, uid, timeout
+            for (int i = 0; i < 8; ++i)
+                fields >> inode;
+            if (std::stoi(local.substr(local.find(':') + 1), nullptr, 16) == port)
+                inodes.insert("socket:[" + inode + "]");
+        }
+    }
+    PortSockets found;
+    for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+        std::error_code gone;
+        if (!inodes.count(std::filesystem::read_symlink(entry.path(), gone).string()))
+            continue;
+        ++found.count;
+        std::ifstream info(proc + "/fdinfo/" + entry.path().filename().string());
+        for (std::string key, value; info >> key >> value;)
+            if (key == "flags:" && (std::stoul(value, nullptr, 8) & O_CLOEXEC) == 0)
+                ++found.inherited;
+    }
+    return found;
 }
 
 } // namespace
@@ -699,9 +742,10 @@ TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
     const qint64 barrageStart = server.msSinceStart();
     const auto barrageEnd = std::chrono::steady_clock::now() + 20s;
     std::vector<std::future<HttpReply>> badReplies;
-    for (const auto& request : bad)
-        badReplies.push_back(std::async(std::launch::async, [port, bytes = request.second] {
-            return harness::httpExchange("127.0.0.1", port, bytes, kAnswerTimeout);
+    for (size_t i = 0; i < bad.size(); ++i) // each from an address of its own: none is turned away
+        badReplies.push_back(std::async(std::launch::async, [port, bytes = bad[i].second, i] {
+            return harness::httpExchange("127.0.0.1", port, bytes, kAnswerTimeout,
+                                         "127.0.1." + std::to_string(i + 1));
         }));
     Samples seen = lumira.sample(kSampleX, kSampleY, 1s);
 
@@ -714,7 +758,7 @@ TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
     const qint64 memoryBefore = harness::ownMemoryKb(pid_t(lumira.program.pid()));
     auto flood = std::async(std::launch::async, [port, host] {
         return sendUntilDropped(port, "GET /status HTTP/1.1\r\nHost: " + host + "\r\n", 64 * 1024,
-                                0ms, 10s);
+                                0ms, 10s, "127.0.2.1");
     });
 
     struct Greedy {
@@ -806,6 +850,44 @@ TEST(StatusServer, aBarrageOfBadAndGreedyClientsLeavesTheSignAndItsRetryAlone) {
     const HttpReply after = fetch(port, "/status", host);
     EXPECT_TRUE(after.answered(200)) << describe(after);
     EXPECT_EQ(stateOf(jsonObject(after.body)), "retrying");
+
+    // Slow clients: sixteen from one address get four places, each cut five seconds after it
+    // was accepted, and another address is served meanwhile; four from each of three more fill
+    // the sixteen places, and the next client is closed at once.
+    std::vector<std::future<std::optional<double>>> crowd;
+    const auto slowFrom = [&](const std::string& from, int count) {
+        for (int i = 0; i < count; ++i)
+            crowd.push_back(std::async(std::launch::async, [port, slow, from] {
+                return sendUntilDropped(port, slow, 1, 1s, 8s, from);
+            }));
+        harness::pumpEventsFor(500ms);
+    };
+    const auto fetchFrom = [&](const std::string& from) {
+        return whilePumping([&] {
+            return harness::httpExchange("127.0.0.1", port,
+                                         harness::httpRequest("GET", "/status", host),
+                                         kAnswerTimeout, from);
+        });
+    };
+    slowFrom("127.0.0.1", 16);
+    const HttpReply other = fetchFrom("127.0.0.2");
+    EXPECT_TRUE(other.answered(200) && other.ms < 2000) << describe(other);
+    for (const char* from : {"127.0.0.3", "127.0.0.4", "127.0.0.5"})
+        slowFrom(from, 4);
+    const PortSockets sockets = socketsOnPort(pid_t(lumira.program.pid()), port);
+    EXPECT_EQ(sockets.count, 17) << "the listener and sixteen connections";
+    EXPECT_EQ(sockets.inherited, 0) << "sockets a program the sign starts would hold";
+    const HttpReply beyond = fetchFrom("127.0.0.6");
+    EXPECT_EQ(beyond.outcome, HttpReply::Outcome::Closed) << describe(beyond);
+    int atOnce = 0, cut = 0;
+    for (auto& client : crowd) {
+        const double ms = client.get().value_or(8000);
+        atOnce += ms < 1000;
+        cut += ms > 4500 && ms < 6000;
+    }
+    EXPECT_EQ(atOnce, 12) << "slow clients closed at once";
+    EXPECT_EQ(cut, 16) << "slow clients cut at five seconds";
+    EXPECT_TRUE(fetchFrom("127.0.0.6").answered(200)) << "the places are not free again";
 }
 
 namespace {

@@ -163,7 +163,7 @@ const char* outcomeName(HttpReply::Outcome outcome) {
 }
 
 HttpReply httpExchange(const std::string& address, unsigned short port, const std::string& request,
-                       std::chrono::milliseconds timeout) {
+                       std::chrono::milliseconds timeout, const std::string& from) {
     HttpReply reply;
     const auto started = Clock::now();
     const auto deadline = started + timeout;
@@ -178,6 +178,12 @@ HttpReply httpExchange(const std::string& address, unsigned short port, const st
     if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
         throw std::invalid_argument("not an IPv4 address: " + address);
     Socket socket;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (!from.empty() &&
+        (::inet_pton(AF_INET, from.c_str(), &local.sin_addr) != 1 ||
+         ::bind(socket.fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0))
+        throw std::invalid_argument("cannot send from " + from);
     if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
         if (errno == ECONNREFUSED)
             return finish(HttpReply::Outcome::Refused);

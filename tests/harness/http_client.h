@@ -29,9 +29,11 @@ const char* outcomeName(HttpReply::Outcome outcome);
 
 // Sends `request` byte for byte to `address` (IPv4, dotted) and `port` and reads one response,
 // framed by Content-Length, chunks or the close. When the server answers or closes before the
-// whole request went out, what it sent is read all the same. Safe to call from any thread.
+// whole request went out, what it sent is read all the same. `from`: the local address to send
+// from (any of 127.0.0.0/8 reaches a server on the loopback), else the system's choice. Safe to
+// call from any thread.
 HttpReply httpExchange(const std::string& address, unsigned short port, const std::string& request,
-                       std::chrono::milliseconds timeout);
+                       std::chrono::milliseconds timeout, const std::string& from = {});
 
 // An HTTP/1.1 request with the given Host (no Host line when empty), `extraHeaders` (whole lines,
 // each ending in CR LF), Content-Length when there is a body or the method is not GET, and
