@@ -2,7 +2,10 @@
 # Checks the Debian package as a distribution would: what it installs and nothing from the
 # build or test trees, a Depends that brings the browser engine, lintian without errors, and
 # a menu entry, autostart entry and AppStream metadata that their validators accept.
-# Usage: tests/package/check_package.sh build/lumira_<version>_<arch>.deb
+# With --install (as root, on a machine to spare such as the Debian 13 root) it also installs
+# the package with apt, checks that the program and its module find every library, and removes
+# it again.
+# Usage: tests/package/check_package.sh build/lumira_<version>_<arch>.deb [--install]
 set -uo pipefail
 deb="$1"
 passed=0
@@ -45,6 +48,15 @@ check "desktop-file-validate: autostart entry" \
     desktop-file-validate "$root/usr/share/lumira/lumira.desktop"
 check "appstreamcli validate" \
     appstreamcli validate --no-net "$root/usr/share/metainfo/org.lumira.Lumira.metainfo.xml"
+
+if [ "${2:-}" = --install ]; then
+    check "apt installs it" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "$(realpath "$deb")"
+    check "the installed program and module find every library" bash -c \
+        "ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep -v 'not found' >/dev/null &&
+         ! ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep 'not found'"
+    check "apt removes it" apt-get purge -y -q lumira
+fi
 
 echo "package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
