@@ -4,7 +4,7 @@ set -euo pipefail
 LUMIRA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$LUMIRA_ROOT"
 
-# What building and running the program needs on a fresh Debian 12 (scripts/run): the
+# What building and running the program needs on a fresh Debian 12 or 13 (scripts/run): the
 # toolchain, Qt with its browser engine, the X libraries, the Chinese fonts, the help viewer,
 # and a virtual display with a window manager for a start without a screen.
 LUMIRA_RUN_PACKAGES=(
@@ -16,15 +16,19 @@ LUMIRA_RUN_PACKAGES=(
     fonts-noto-cjk xdg-utils
     xvfb xauth openbox x11-utils xdotool
 )
-# Everything the tests, the fuzz targets and the package need besides (scripts/test).
-LUMIRA_PACKAGES=(
-    "${LUMIRA_RUN_PACKAGES[@]}"
+# What the tests and the package need besides; the Debian 13 round's root has these two lists.
+LUMIRA_TEST_PACKAGES=(
     clang-format libgtest-dev libgmock-dev curl
     chromium firefox-esr # real browsers for the status page's test
-    clang libclang-rt-14-dev # libFuzzer, for the parsers' fuzz targets
-    xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested
     locales-all # a decimal-comma locale, to test that the number rule ignores it
-    dpkg-dev lintian desktop-file-utils appstream # the package and its checks
+    dpkg-dev file lintian desktop-file-utils appstream # the package (CPack runs file) and its checks
+)
+# Everything scripts/test needs: the fuzz targets and the desktops as well. The names hold on
+# Debian 12 and 13 alike (libclang-rt-dev follows the release's default clang).
+LUMIRA_PACKAGES=(
+    "${LUMIRA_RUN_PACKAGES[@]}" "${LUMIRA_TEST_PACKAGES[@]}"
+    clang libclang-rt-dev # libFuzzer, for the parsers' fuzz targets
+    xfwm4 mutter kwin-x11 xwayland dbus-daemon # the desktops a sign PC runs, each tested
 )
 
 # Installs what is missing of the packages given, or of LUMIRA_PACKAGES when none are.
