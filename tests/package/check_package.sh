@@ -55,6 +55,19 @@ if [ "${2:-}" = --install ]; then
     check "the installed program and module find every library" bash -c \
         "ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep -v 'not found' >/dev/null &&
          ! ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep 'not found'"
+    # The installed program on the display: the welcome window, OK, the sign's window, and
+    # the browser engine still running the page seconds later (its helper and resources come
+    # from the package's dependencies, which no library check sees).
+    [ -z "${DISPLAY:-}" ] || check "the installed program shows the page" bash -c '
+        settings=$(mktemp -d)
+        XDG_CONFIG_HOME=$settings /usr/bin/lumira &
+        timeout 30 xdotool search --sync --name "^Lumira\$" >/dev/null && sleep 0.3 &&
+            xdotool key Return && timeout 30 xdotool search --sync --name "^LED客户端\$" &&
+            sleep 3 && kill -0 $!
+        shown=$?
+        kill $! && wait $!
+        rm -rf "$settings"
+        exit $shown'
     check "apt removes it" apt-get purge -y -q lumira
 fi
 
