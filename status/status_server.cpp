@@ -200,7 +200,7 @@ StatusServer::~StatusServer() {
 
 StatusServer::Connection* StatusServer::opened(int socket) {
     auto* connection =
-        new Connection{socket, std::chrono::steady_clock::now() + kConnectionLifetime};
+        new Connection{socket, std::chrono::steady_clock::now() + kConnectionLifetime, {}};
     std::lock_guard lock(openMutex_);
     open_.insert(connection);
     openChanged_.notify_all();
