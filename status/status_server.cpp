@@ -40,21 +40,23 @@ StatusServer::Reply failure(int status, const char* error) {
     return {status, QJsonDocument(QJsonObject{{"error", error}}).toJson(QJsonDocument::Compact)};
 }
 
+// The window's answer as HTTP: its reasons are the ones lumira --reload and --address print.
 StatusServer::Reply answerOutcome(std::optional<SignWatch::Outcome> outcome) {
     using Outcome = SignWatch::Outcome;
-    switch (outcome.value_or(Outcome::NoWindow)) {
+    if (!outcome)
+        return failure(503, "the sign does not answer");
+    switch (*outcome) {
     case Outcome::Done:
         return {200, "{\"ok\":true}"};
     case Outcome::NoWindow:
-        return failure(503, "the sign is not showing yet or does not answer");
+        return failure(503, whyNotDone(*outcome));
     case Outcome::Dark:
-        return failure(409, "dark hours: the page loads when they end");
     case Outcome::SettingsOpen:
-        return failure(409, "the settings window is open; its close saves its own address");
+        return failure(409, whyNotDone(*outcome));
     case Outcome::NotSaved:
         break;
     }
-    return failure(500, "the configuration file could not be written");
+    return failure(500, whyNotDone(*outcome));
 }
 
 QByteArray encodePng(const QImage& image) {
