@@ -42,6 +42,7 @@ Options readOptions(const std::function<std::string(const std::string& key)>& re
     options.staleAfterMinutes = wholeNumberOr(read("StaleAfter"), {0, 10080}, 0);
     options.status = std::string(trimBlanks(read("Status")));
     options.statusToken = std::string(trimBlanks(read("StatusToken")));
+    options.engine = std::string(trimBlanks(read("Engine")));
     return options;
 }
 

@@ -23,6 +23,7 @@ struct Options {
     int staleAfterMinutes = 0;        // StaleAfter, 0..10080: a kept frame's age limit, 0 never
     std::string status;               // Status: where the status server listens, empty nowhere
     std::string statusToken;          // StatusToken: the status server's secret, as written
+    std::string engine;               // Engine: "auto", "chromium" or "qtwebengine", as written
 };
 
 // Reads the keys through `read` (key to stored text). The default memory limit is a quarter
