@@ -45,7 +45,6 @@ INSTANTIATE_TEST_SUITE_P(
         FramingCase{"one-read-one-message", {R"({"id":1}|)"}, {1}, 0},
         FramingCase{"split-across-reads", {R"({"i)", R"(d":)", "2}|"}, {2}, 0},
         FramingCase{"several-in-one-read", {R"({"id":1}|{"id":2}|{"id")", ":3}|"}, {1, 2, 3}, 0},
-        FramingCase{"no-nul-yet-nothing-taken", {R"({"id":1})"}, {}, 0},
         FramingCase{"bad-json-and-non-objects-counted", {R"({"id":|[1]||{"id":4}|)"}, {4}, 3},
         FramingCase{"over-long-dropped-up-to-its-nul",
                     {R"({"id":1,"x":"12345)", R"(67890"})", R"(}|{"id":5}|)"},
@@ -56,15 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
     table::CaseName());
 
 TEST(PipeFraming, aFramedNulInAStringComesBackWhole) {
-    QJsonObject message{{QStringLiteral("id"), 7},
-                        {QStringLiteral("text"), QString(QStringLiteral("a%1b")).arg(QChar(0))}};
+    const QJsonObject message{{QStringLiteral("text"), QStringLiteral("a%1b").arg(QChar(0))}};
     const QByteArray framed = PipeFraming::frame(message);
-    EXPECT_EQ(framed.count('\0'), 1);
-    EXPECT_TRUE(framed.endsWith('\0'));
-    PipeFraming framing;
-    const auto taken = framing.take(framed);
-    ASSERT_EQ(taken.size(), 1u);
-    EXPECT_EQ(taken[0], message);
+    EXPECT_EQ(framed.indexOf('\0'), framed.size() - 1);
+    EXPECT_EQ(PipeFraming().take(framed), std::vector<QJsonObject>{message});
 }
 
 TEST(FailureReason, engineNamesAsTheOtherModuleGivesThemAbortedIsNone) {
@@ -73,13 +67,11 @@ TEST(FailureReason, engineNamesAsTheOtherModuleGivesThemAbortedIsNone) {
     EXPECT_EQ(navigateFailure(" net::ERR_CERT_AUTHORITY_INVALID\n"),
               "net::ERR_CERT_AUTHORITY_INVALID");
     EXPECT_EQ(navigateFailure("net::ERR_ABORTED"), "");
-    EXPECT_EQ(navigateFailure(""), "");
     EXPECT_EQ(navigateFailure("net::ERR_HTTP_RESPONSE_CODE_FAILURE"), "HTTP error");
     EXPECT_EQ(navigateFailure("a\x1b[2Jb" + QString(200, u'x')), "a?[2Jb" + QString(94, u'x'))
         << "control characters and length kept out of the report";
     EXPECT_EQ(statusFailure(399), "");
     EXPECT_EQ(statusFailure(400), "HTTP 400");
-    EXPECT_EQ(statusFailure(503), "HTTP 503");
     EXPECT_EQ(loadingFailure("net::ERR_CONNECTION_REFUSED", false), "net::ERR_CONNECTION_REFUSED");
     EXPECT_EQ(loadingFailure("net::ERR_CONNECTION_RESET", true), "");
     EXPECT_EQ(loadingFailure("net::ERR_ABORTED", false), "");
@@ -100,7 +92,6 @@ TEST_P(EngineTable, chosenFromTheOptionAndWhatIsInstalled) {
     const lumira::EngineChoice choice = lumira::chooseEngine(row.option, row.chromium);
     EXPECT_EQ(choice.kind, row.kind);
     EXPECT_EQ(choice.chromium, row.kind == lumira::EngineKind::Chromium ? row.chromium : "");
-    EXPECT_FALSE(choice.reason.empty());
     EXPECT_EQ(!choice.warning.empty(), row.warned) << choice.warning;
 }
 
@@ -119,39 +110,32 @@ INSTANTIATE_TEST_SUITE_P(
     table::CaseName());
 
 TEST(FindChromium, fixedPathThenAbsolutePathFoldersResolvedUnlessAScript) {
-    QTemporaryDir dir;
-    const std::string d = dir.path().toStdString();
     namespace fs = std::filesystem;
-    const auto file = [&](const std::string& name, const char* text, fs::perms mode) {
-        fs::create_directories(fs::path(d + name).parent_path());
-        std::ofstream(d + name) << text;
-        fs::permissions(d + name, mode);
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString(), missing = d + "/missing";
+    // A file, and a link to it named chromium in the folder `link`.
+    const auto place = [&](const std::string& file, const char* text, const std::string& link) {
+        fs::create_directories(fs::path(d + file).parent_path());
+        std::ofstream(d + file) << text;
+        fs::permissions(d + file, fs::perms::owner_all);
+        fs::create_directories(d + link);
+        fs::create_symlink(d + file, d + link + "/chromium");
     };
-    file("/lib/chromium",
-         "\x7f"
-         "ELF",
-         fs::perms::owner_all);
-    file("/plain/chromium", "data", fs::perms::owner_read);
-    file("/wrap/real.sh", "#!/bin/sh\n", fs::perms::owner_all);
-    file("/multi/box",
-         "\x7f"
-         "ELF",
-         fs::perms::owner_all);
-    for (const char* folder : {"/bin", "/sbin", "/mbin"})
-        fs::create_directories(d + folder);
-    fs::create_symlink(d + "/lib/chromium", d + "/bin/chromium");
-    fs::create_symlink(d + "/wrap/real.sh", d + "/sbin/chromium");
-    fs::create_symlink(d + "/multi/box", d + "/mbin/chromium");
+    place("/lib/chromium", "bin", "/bin");
+    place("/plain/chromium", "data", "/pbin");
+    fs::permissions(d + "/plain/chromium", fs::perms::owner_read);
+    place("/wrap/chromium.sh", "#!/bin/sh\n", "/sbin");
+    place("/multi/box", "bin", "/mbin");
     EXPECT_EQ(lumira::findChromium("", d + "/lib/chromium"), d + "/lib/chromium");
-    EXPECT_EQ(lumira::findChromium(d + "/bin", d + "/plain/chromium"), d + "/lib/chromium")
-        << "a fixed path that is not executable is passed over; the link is resolved";
-    EXPECT_EQ(lumira::findChromium(d + "/none:" + d + "/sbin", d + "/missing"),
-              d + "/sbin/chromium");
-    EXPECT_EQ(lumira::findChromium(d + "/mbin", d + "/missing"), d + "/mbin/chromium");
-    EXPECT_EQ(lumira::findChromium(d + "/plain:/nonexistent", d + "/missing"), "");
+    EXPECT_EQ(lumira::findChromium(d + "/pbin:" + d + "/bin", d + "/plain/chromium"),
+              d + "/lib/chromium")
+        << "files that may not be run are passed over; the link is resolved";
+    EXPECT_EQ(lumira::findChromium(d + "/none:" + d + "/sbin", missing), d + "/sbin/chromium");
+    EXPECT_EQ(lumira::findChromium(d + "/mbin", missing), d + "/mbin/chromium")
+        << "a program of another name may act on the name it is called by";
     const fs::path before = fs::current_path();
     fs::current_path(d + "/lib");
-    EXPECT_EQ(lumira::findChromium("::.", d + "/missing"), "")
+    EXPECT_EQ(lumira::findChromium("::.", missing), "")
         << "empty and relative elements never find the current folder's file";
     fs::current_path(before);
 }
