@@ -7,6 +7,11 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
@@ -17,6 +22,85 @@ namespace {
 
 const std::string kSettings = "显示设置";
 constexpr auto kTypingGap = 25ms;
+
+// What /proc/<pid>/stat tells of a process that the checks on process groups need.
+struct ProcessFacts {
+    char state = '?';
+    pid_t group = 0;
+    unsigned long long started = 0; // clock ticks after boot: tells a reused pid apart
+};
+
+std::optional<ProcessFacts> factsOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const size_t close = line.rfind(')'); // the command name may hold blanks and parentheses
+    if (close == std::string::npos)
+        return std::nullopt;
+    // After the name: state ppid pgrp ... with the start time 20th.
+    std::istringstream rest(line.substr(close + 1));
+    std::vector<std::string> fields;
+    for (std::string field; fields.size() < 20 && rest >> field;)
+        fields.push_back(field);
+    if (fields.size() < 20)
+        return std::nullopt;
+    try {
+        return ProcessFacts{fields[0][0], pid_t(std::stol(fields[2])), std::stoull(fields[19])};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool runs(pid_t pid, unsigned long long started) {
+    const auto facts = factsOf(pid);
+    return facts && facts->started == started && facts->state != 'Z';
+}
+
+std::vector<pid_t> allProcesses() {
+    std::vector<pid_t> pids;
+    if (DIR* proc = opendir("/proc")) {
+        while (const dirent* entry = readdir(proc)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid > 0 && *end == '\0')
+                pids.push_back(pid_t(pid));
+        }
+        closedir(proc);
+    }
+    return pids;
+}
+
+std::string commandOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string command{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    while (!command.empty() && command.back() == ' ')
+        command.pop_back();
+    return command;
+}
+
+// The running processes of every process group that a process of `tree` is in, the bench's
+// own group aside.
+std::vector<pid_t> groupMembers(const std::vector<pid_t>& tree) {
+    std::set<pid_t> groups;
+    for (pid_t pid : tree) {
+        if (const auto facts = factsOf(pid))
+            groups.insert(facts->group);
+    }
+    groups.erase(::getpgrp());
+    std::vector<pid_t> members;
+    for (pid_t pid : allProcesses()) {
+        const auto facts = factsOf(pid);
+        if (facts && facts->state != 'Z' && groups.count(facts->group))
+            members.push_back(pid);
+    }
+    return members;
+}
+
+std::map<std::string, LeftBehind>& tally() {
+    static std::map<std::string, LeftBehind> byName;
+    return byName;
+}
 
 // Waits until the window is gone so the next run starts on a clean screen.
 void stopAndWaitGone(harness::X11Session& x, Child& child, const Subject& subject) {
@@ -65,16 +149,83 @@ Child::Child(const Subject& subject, bool showOutput) : subject_(subject) {
 }
 
 void Child::start() {
-    process_.start(subject_.executable, subject_.arguments);
+    QStringList arguments = subject_.arguments;
+    if (subject_.freshProfile) {
+        profile_ = std::make_unique<QTemporaryDir>();
+        if (!profile_->isValid())
+            throw std::runtime_error("cannot make a profile folder for " + subject_.name);
+        arguments << QStringLiteral("--user-data-dir=") + profile_->path();
+    }
+    process_.start(subject_.executable, arguments);
     if (!process_.waitForStarted(10000))
         throw std::runtime_error("cannot start " + subject_.executable.toStdString());
 }
 
 void Child::stop() {
-    if (process_.state() == QProcess::NotRunning)
+    if (process_.state() == QProcess::NotRunning) {
+        profile_.reset();
         return;
+    }
+    std::vector<pid_t> pids = harness::processTree(pid());
+    for (pid_t member : groupMembers(pids)) {
+        if (std::find(pids.begin(), pids.end(), member) == pids.end())
+            pids.push_back(member);
+    }
+    std::vector<std::pair<pid_t, unsigned long long>> left;
+    for (pid_t each : pids) {
+        if (const auto facts = factsOf(each); facts && facts->state != 'Z')
+            left.emplace_back(each, facts->started);
+    }
     ::kill(-pid(), SIGKILL);
     process_.waitForFinished(5000);
+    const auto deadline = Clock::now() + 5s;
+    for (;;) {
+        std::erase_if(left, [](const auto& p) { return !runs(p.first, p.second); });
+        if (left.empty() || Clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
+    leftBehind_ = left.size();
+    LeftBehind& counts = tally()[subject_.name];
+    ++counts.stops;
+    if (!left.empty()) {
+        ++counts.dirtyStops;
+        counts.processes += left.size();
+    }
+    for (const auto& [each, started] : left) {
+        std::fprintf(stderr, "bench: %s left process %d running 5 s after it was killed: %s\n",
+                     subject_.name.c_str(), int(each), commandOf(each).c_str());
+        ::kill(each, SIGKILL);
+    }
+    profile_.reset();
+}
+
+const std::map<std::string, LeftBehind>& leftBehindTally() {
+    return tally();
+}
+
+std::vector<pid_t> outsideTree(pid_t root) {
+    const std::vector<pid_t> tree = harness::processTree(root);
+    std::vector<pid_t> outside;
+    for (pid_t member : groupMembers(tree)) {
+        if (std::find(tree.begin(), tree.end(), member) == tree.end())
+            outside.push_back(member);
+    }
+    return outside;
+}
+
+std::string iniText(const std::string& engine, const std::vector<std::string>& main,
+                    const std::vector<std::string>& options) {
+    std::string text;
+    if (!main.empty())
+        text += "[Main]\r\n";
+    for (const std::string& line : main)
+        text += line + "\r\n";
+    // The program takes the first Engine line of the section.
+    text += "[Options]\r\nEngine=" + engine + "\r\n";
+    for (const std::string& line : options)
+        text += line + "\r\n";
+    return text;
 }
 
 std::optional<double> msUntil(Clock::time_point since, const std::function<bool()>& condition,
@@ -94,6 +245,19 @@ std::optional<double> launchToWindow(harness::X11Session& x, const Subject& subj
     child.start();
     const auto ms = msUntil(
         start, [&] { return !x.findClientWindows(subject.firstTitle).empty(); }, 20s);
+    stopAndWaitGone(x, child, subject);
+    return ms;
+}
+
+std::optional<double> launchToPaint(harness::X11Session& x, const Subject& subject, uint32_t colour,
+                                    bool output) {
+    if (x.pixel(kProbeX, kProbeY) == colour)
+        throw std::runtime_error("the probe pixel shows the page colour before the start");
+    Child child(subject, output);
+    const auto start = Clock::now();
+    child.start();
+    const auto ms = msUntil(
+        start, [&] { return x.pixel(kProbeX, kProbeY) == colour; }, 20s);
     stopAndWaitGone(x, child, subject);
     return ms;
 }
@@ -134,6 +298,9 @@ std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& su
     figures.rssKb = harness::sumRssKb(tree);
     figures.pssKb = harness::sumPssKb(tree);
     figures.programRssKb = harness::sumRssKb({child.pid()});
+    figures.outsideTree = outsideTree(child.pid()).size();
+    for (pid_t pid : tree)
+        figures.commands.push_back(commandOf(pid));
 
     const harness::CpuSample treeBefore = harness::sampleCpu(tree),
                              xBefore = harness::sampleCpu({xServer});

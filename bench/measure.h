@@ -4,8 +4,11 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,11 +30,21 @@ struct Subject {
     std::string pageTitle;  // the window showing the page
     // Clicks what opens the page in the first window.
     std::function<void(harness::X11Session&, xcb_window_t first)> openPage;
+    // A new --user-data-dir=<folder> for every start, removed when that copy has gone.
+    bool freshProfile = false;
 };
+
+// lumira.ini: [Main] with `main` ("Key=value" lines), then [Options] with Engine=`engine`
+// and `options`. One section each, as the program reads only the first of a name; an Engine
+// line among `options` loses to `engine`.
+std::string iniText(const std::string& engine, const std::vector<std::string>& main = {},
+                    const std::vector<std::string>& options = {});
 
 // One started copy of a subject in its own process group; stopped (SIGKILL to the group) when
 // it goes. Both programs are started exactly alike: same environment, working folder /tmp,
-// output discarded unless `showOutput`.
+// output discarded unless `showOutput`. A stop waits up to 5 s for every process that was in
+// the copy's tree or process groups to end; any still running then is left behind by the
+// program: it is reported on stderr, counted, and killed, so the next run starts clean.
 class Child {
 public:
     Child(const Subject& subject, bool showOutput);
@@ -42,11 +55,26 @@ public:
     void start(); // throws std::runtime_error when it cannot
     pid_t pid() const { return pid_t(process_.processId()); }
     void stop();
+    size_t leftBehind() const { return leftBehind_; } // by the last stop
 
 private:
     const Subject& subject_;
     QProcess process_;
+    std::unique_ptr<QTemporaryDir> profile_;
+    size_t leftBehind_ = 0;
 };
+
+// Per subject name, over all stops so far: stops, stops that left processes behind, and those
+// processes in all.
+struct LeftBehind {
+    int stops = 0, dirtyStops = 0;
+    size_t processes = 0;
+};
+const std::map<std::string, LeftBehind>& leftBehindTally();
+
+// Processes in the process groups of `root`'s tree that a walk down from `root` by parent pid
+// misses, e.g. one whose parent ended. The bench's own group is not looked at.
+std::vector<pid_t> outsideTree(pid_t root);
 
 // Milliseconds from `since` until `condition` first holds, checked every millisecond.
 std::optional<double> msUntil(Clock::time_point since, const std::function<bool()>& condition,
@@ -54,6 +82,9 @@ std::optional<double> msUntil(Clock::time_point since, const std::function<bool(
 
 // Launch -> first window viewable.
 std::optional<double> launchToWindow(harness::X11Session& x, const Subject& subject, bool output);
+// Process start -> probe pixel shows `colour`, for a program that shows its page by itself.
+std::optional<double> launchToPaint(harness::X11Session& x, const Subject& subject, uint32_t colour,
+                                    bool output);
 // Click in the first window -> probe pixel shows `colour`.
 std::optional<double> clickToPaint(harness::X11Session& x, const Subject& subject, uint32_t colour,
                                    bool output);
@@ -64,6 +95,8 @@ struct IdleFigures {
     long long rssKb = 0, pssKb = 0;
     long long programRssKb = 0; // the program's own process
     size_t processes = 0;
+    size_t outsideTree = 0;            // of the tree's process groups, missed by the walk
+    std::vector<std::string> commands; // of the tree's processes, arguments joined by blanks
 };
 // Opens the page, waits 5 s, reads memory, then CPU over `seconds` while nothing happens.
 std::optional<IdleFigures> idleFigures(harness::X11Session& x, const Subject& subject,
