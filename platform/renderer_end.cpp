@@ -153,4 +153,13 @@ bool engineInSingleProcess() {
            QCoreApplication::arguments().contains(QStringLiteral("--single-process"));
 }
 
+long long cpuTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
+}
+
 } // namespace lumira::platform

@@ -33,6 +33,9 @@ double ownMemoryMiB(qint64 pid);
 // A process's resident memory in MiB, library pages included; 0 when it cannot be read.
 double residentMiB(qint64 pid);
 
+// CPU time a process has used, in clock ticks; 0 when it cannot be read.
+long long cpuTicks(qint64 pid);
+
 // Whether the browser engine was told to run in a single process (the renderer is then the
 // program itself, and must never be ended).
 bool engineInSingleProcess();

@@ -1,13 +1,10 @@
 #include "platform/text_viewer.h"
 
+#include "platform/child_start.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <cerrno>
-#include <csignal>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -21,42 +18,6 @@ namespace {
 std::function<void(const QString&)>& launcher() {
     static std::function<void(const QString&)> current;
     return current;
-}
-
-// Closes every descriptor from 3 up. Runs between fork() and exec() of a program with many
-// threads, so it only makes system calls: nothing that allocates or takes a lock.
-void closeFromThree(int highestToTry) {
-#ifdef SYS_close_range
-    if (::syscall(SYS_close_range, 3U, ~0U, 0U) == 0)
-        return;
-#endif
-    // Kernels before 5.9: the entries of /proc/self/fd, read into a buffer on the stack, until
-    // a pass finds nothing left to close.
-    const int folder = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        for (bool closedSome = true; closedSome;) {
-            closedSome = false;
-            ::lseek(folder, 0, SEEK_SET);
-            alignas(dirent64) char buffer[4096];
-            for (ssize_t n; (n = ::getdents64(folder, buffer, sizeof buffer)) > 0;) {
-                for (ssize_t at = 0; at < n;) {
-                    const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-                    at += entry->d_reclen;
-                    int fd = 0;
-                    for (const char* c = entry->d_name; *c >= '0' && *c <= '9'; ++c)
-                        fd = fd * 10 + (*c - '0');
-                    if (fd >= 3 && fd != folder && entry->d_name[0] != '.') {
-                        ::close(fd);
-                        closedSome = true;
-                    }
-                }
-            }
-        }
-        ::close(folder);
-        return;
-    }
-    for (int fd = 3; fd <= highestToTry; ++fd) // no /proc either: every number there may be
-        ::close(fd);
 }
 
 } // namespace
@@ -74,10 +35,7 @@ bool startDetachedProgram(const QString& program, const QStringList& arguments) 
     for (QByteArray& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    struct rlimit limit {};
-    const int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
-                            ? int(limit.rlim_cur) - 1
-                            : 65535;
+    const int highest = highestDescriptor();
 
     const pid_t middle = ::fork();
     if (middle < 0)
@@ -88,13 +46,7 @@ bool startDetachedProgram(const QString& program, const QStringList& arguments) 
         const pid_t child = ::fork();
         if (child != 0)
             ::_exit(child < 0 ? 1 : 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction byDefault {};
-        byDefault.sa_handler = SIG_DFL;
-        ::sigaction(SIGPIPE, &byDefault, nullptr);
-        closeFromThree(highest);
+        prepareChildForExec(3, highest);
         ::execve(path.constData(), argv.data(), environ);
         ::_exit(127);
     }

@@ -43,20 +43,6 @@ void addState(xcb_connection_t* c, xcb_window_t window, const char* first, const
                {kAdd, internAtom(c, first), second ? internAtom(c, second) : 0, kSourcePager, 0});
 }
 
-// The child of the root that holds `window`: its window-manager frame, or itself.
-xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t window) {
-    const xcb_window_t root = rootOf(c);
-    for (int depth = 0; depth < 16 && window != XCB_NONE; ++depth) {
-        auto tree = owned(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
-        if (!tree)
-            return XCB_NONE;
-        if (tree->parent == root)
-            return window;
-        window = tree->parent;
-    }
-    return XCB_NONE;
-}
-
 std::optional<QRect> rootRect(xcb_connection_t* c, xcb_window_t window) {
     auto geometry = owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
     if (!geometry)
@@ -104,6 +90,19 @@ bool inDesktopLayer(xcb_connection_t* c, xcb_window_t frame, bool overrideRedire
 }
 
 } // namespace
+
+xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t window) {
+    const xcb_window_t root = rootOf(c);
+    for (int depth = 0; depth < 16 && window != XCB_NONE; ++depth) {
+        auto tree = owned(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree)
+            return XCB_NONE;
+        if (tree->parent == root)
+            return window;
+        window = tree->parent;
+    }
+    return XCB_NONE;
+}
 
 std::optional<WindowFacts> windowFacts(xcb_connection_t* c, xcb_window_t window) {
     if (!c)
@@ -157,7 +156,8 @@ void requestGeometry(xcb_connection_t* c, xcb_window_t window, const QRect& rect
     xcb_flush(c);
 }
 
-std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t window) {
+std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t window,
+                                            xcb_window_t laidOver) {
     if (!c)
         return {};
     const xcb_window_t ours = topLevelOf(c, window);
@@ -170,9 +170,12 @@ std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t wi
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
     const xcb_window_t* at = std::find(children, children + count, ours); // bottom to top
+    const xcb_window_t skipped = laidOver == XCB_NONE ? XCB_NONE : topLevelOf(c, laidOver);
     std::vector<CoveringWindow> covering;
     for (const xcb_window_t* above = at + 1; at != children + count && above < children + count;
          ++above) {
+        if (*above == skipped)
+            continue;
         auto attributes = owned(
             xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, *above), nullptr));
         if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||

@@ -41,8 +41,13 @@ struct CoveringWindow {
     bool desktopLayer = false;
 };
 
-// Viewable top-level windows above `window` in the stacking order that overlap its frame.
-std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t window);
+// Viewable top-level windows above `window` in the stacking order that overlap its frame; the
+// top-level window of `laidOver` (a window meant to lie over it) is not counted.
+std::vector<CoveringWindow> coveringWindows(xcb_connection_t* c, xcb_window_t window,
+                                            xcb_window_t laidOver = XCB_NONE);
+
+// The top-level window (a window manager's frame, or the window itself) that holds `window`.
+xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t window);
 
 // Puts the window on top of its layer: the way a pager asks (EWMH _NET_RESTACK_WINDOW, which
 // managers honour without the focus) where the manager lists it, otherwise a plain raise.

@@ -1,7 +1,6 @@
 #include "display/engine/page_watch.h"
 
 #include "platform/renderer_end.h"
-#include <QFile>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 
@@ -15,16 +14,6 @@ constexpr int kLookupEveryChecks = 5; // frames come and go with the page, not e
 
 double seconds(const QElapsedTimer& clock) {
     return double(clock.elapsed()) / 1000.0;
-}
-
-// CPU time a process has used, in clock ticks; 0 when it cannot be read.
-long long cpuTicks(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
 }
 
 } // namespace
@@ -101,7 +90,7 @@ void PageWatch::checkRenderer() {
     if (pid <= 0)
         return;
     const double now = seconds(clock_);
-    const long long ticks = cpuTicks(pid);
+    const long long ticks = lumira::platform::cpuTicks(pid);
     // Busy: more than half a core since the last check.
     const bool busy = pid == lastPid_ &&
                       double(ticks - lastTicks_) * 2 > double(ticksPerSecond_) * (now - lastCheck_);
