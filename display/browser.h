@@ -29,6 +29,10 @@ public:
     virtual float Width() const = 0;
     virtual float Height() const = 0;
 
+    // What shows the page, with its version, and what it last did of its own accord ("Chromium
+    // 156.0.8078.129, restarted after its upgrade at 03:12"); empty when unknown.
+    virtual QString engine() const { return {}; }
+
 signals:
     // The main page failed: connection, name lookup, certificate, HTTP status 400 or above,
     // or a renderer process that crashed or was killed.
@@ -39,4 +43,7 @@ signals:
     void pageShown();
     // A renderer of the page ended before its time: "crash", "hang" or "memory".
     void rendererRestarted(const QString& why);
+    // The page shows in a top-level window of its own, laid over the host's client area
+    // (an X window id); 0 while it shows inside the host or has no window.
+    void pageWindowChanged(quint32 window);
 };

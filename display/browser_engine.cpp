@@ -1,6 +1,7 @@
 #include "display/browser_engine.h"
 
 #include "common/program_folder.h"
+#include "display/engine_choice.h"
 
 #include <dlfcn.h>
 #include <string>
@@ -27,7 +28,8 @@ bool loadBrowserEngine() {
     if (state.tried)
         return state.create != nullptr;
     state.tried = true;
-    const QByteArray path = inProgramFolder(QString::fromLatin1(kBrowserModuleFile)).toLocal8Bit();
+    const QByteArray path =
+        inProgramFolder(QString::fromLatin1(moduleFileOf(chosenEngine().kind))).toLocal8Bit();
     void* handle = ::dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         state.error = ::dlerror();

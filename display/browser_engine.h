@@ -16,7 +16,8 @@ namespace lumira {
 // pulls in the engine's libraries (a fraction of a second); the engine itself starts only when
 // the first browser is created.
 
-// Loads the module once; later calls return at once. True when the engine is available.
+// Loads the module of the engine chosen at start (chosenEngine()) once; later calls return at
+// once. True when the engine is available.
 bool loadBrowserEngine();
 
 // A browser on the real engine inside `host`, or null when the engine could not be loaded.
@@ -25,9 +26,6 @@ std::unique_ptr<Browser> makeWebBrowser(QWidget* host, TwipsFactors factors, Wat
 
 // Why the engine could not be loaded; empty when it was.
 const std::string& browserEngineError();
-
-// The module's file name in the program folder.
-inline constexpr char kBrowserModuleFile[] = "lumira-browser.so";
 
 // The entry the module exports under this name.
 using CreateWebBrowser = Browser* (*)(QWidget* host, const TwipsFactors* factors,

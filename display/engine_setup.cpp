@@ -10,6 +10,8 @@
 namespace lumira {
 
 namespace {
+bool drawnInSoftware = false;
+
 // Adds a switch to those the operator may have given the engine in QTWEBENGINE_CHROMIUM_FLAGS.
 void appendEngineFlag(const char* flag) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
@@ -45,6 +47,7 @@ void prepareEngineDrawing(RenderingOption option) {
     } else {
         path = chooseRenderingPath(option, false, {});
     }
+    drawnInSoftware = path.software;
     if (path.software) {
         qputenv("QT_QUICK_BACKEND", "software");
         appendEngineFlag("--disable-gpu");
@@ -53,6 +56,10 @@ void prepareEngineDrawing(RenderingOption option) {
     std::fprintf(stderr, "lumira: pages are drawn %s, since %s\n",
                  path.software ? "in software without a GPU process" : "with the GPU",
                  path.reason.c_str());
+}
+
+bool pagesDrawnInSoftware() {
+    return drawnInSoftware;
 }
 
 } // namespace lumira

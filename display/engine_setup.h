@@ -13,5 +13,7 @@ void prepareEngineProcess();
 // (or with Rendering=software) it runs without its GPU process and Qt Quick draws with its
 // software scene graph; otherwise nothing changes. Says which in one line on stderr.
 void prepareEngineDrawing(RenderingOption option);
+// What prepareEngineDrawing chose: pages drawn in software, without a GPU process.
+bool pagesDrawnInSoftware();
 
 } // namespace lumira

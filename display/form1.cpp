@@ -82,21 +82,25 @@ void Form1::takeSavedAddress() {
 void Form1::setLeft(float twips) {
     placed_.moveLeft(lumira::toPixels(twips, factors_.x));
     setGeometry(placed_);
+    emit placed();
 }
 
 void Form1::setTop(float twips) {
     placed_.moveTop(lumira::toPixels(twips, factors_.y));
     setGeometry(placed_);
+    emit placed();
 }
 
 void Form1::setWidth(float twips) {
     placed_.setWidth(std::max(1, lumira::toPixels(twips, factors_.x)));
     setGeometry(placed_);
+    emit placed();
 }
 
 void Form1::setHeight(float twips) {
     placed_.setHeight(std::max(1, lumira::toPixels(twips, factors_.y)));
     setGeometry(placed_);
+    emit placed();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

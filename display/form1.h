@@ -63,6 +63,8 @@ signals:
     // The exit prompt was answered Yes: the program is to end.
     void unloading();
     void darkChanged(bool dark);
+    // The window's place or size was set (placedGeometry), before the window system has it.
+    void placed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -15,4 +15,11 @@ void placeDisplay(Form1& display, double left, double top, double width, double 
     display.setWidth(display.wb1().Width() + kWindowMarginTwips);
 }
 
+QRect pageRect(Form1& display) {
+    const TwipsFactors factors = display.factors();
+    return QRect(display.placedGeometry().topLeft(),
+                 QSize(qRound(display.wb1().Width() / factors.x),
+                       qRound(display.wb1().Height() / factors.y)));
+}
+
 } // namespace lumira

@@ -2,6 +2,8 @@
 
 #include "common/twips.h"
 
+#include <QRect>
+
 class Form1;
 
 namespace lumira {
@@ -11,5 +13,9 @@ namespace lumira {
 // plus the 20-twip margin. Values the window system cannot take are brought into its range.
 void placeDisplay(Form1& display, double left, double top, double width, double height,
                   TwipsFactors factors);
+
+// Where the page shows, in device pixels: the display window's client origin, the browser's
+// size.
+QRect pageRect(Form1& display);
 
 } // namespace lumira

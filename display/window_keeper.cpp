@@ -1,6 +1,8 @@
 #include "display/window_keeper.h"
 
+#include "display/browser.h"
 #include "display/form1.h"
+#include "display/placement.h"
 #include "platform/window_events.h"
 #include "platform/window_facts.h"
 
@@ -30,6 +32,13 @@ WindowKeeper::WindowKeeper(Form1& display) : QObject(&display), display_(display
         return; // no X server of our own to ask: nothing to keep
     connect(events_, &platform::WindowEvents::changed, this, &WindowKeeper::soon);
     connect(events_, &platform::WindowEvents::othersChanged, this, &WindowKeeper::soon);
+    connect(&display.wb1(), &Browser::pageWindowChanged, this, [this](quint32 window) {
+        page_ = window;
+        placePage();
+        soon();
+    });
+    // Moves and nudges from the settings window take the page's window along at once.
+    connect(&display, &Form1::placed, this, &WindowKeeper::placePage);
     tick_.start();
     // The first check puts the window on every workspace once the manager has mapped it. Asked
     // for before the map, mutter now and then never shows the window's first paint (about
@@ -41,6 +50,12 @@ std::optional<platform::WindowFacts> WindowKeeper::facts() const {
     if (!events_->connection())
         return std::nullopt;
     return platform::windowFacts(events_->connection(), xcb_window_t(display_.winId()));
+}
+
+std::optional<platform::WindowFacts> WindowKeeper::pageWindowFacts() const {
+    if (!events_->connection() || page_ == XCB_NONE)
+        return std::nullopt;
+    return platform::windowFacts(events_->connection(), page_);
 }
 
 void WindowKeeper::soon() {
@@ -57,31 +72,49 @@ void WindowKeeper::check() {
     if (facts) {
         if (!facts->viewable || facts->minimised || display_.isMinimized())
             display_.showNormal();
-        if (!facts->viewable || facts->minimised || !facts->above || !facts->skipTaskbar ||
-            !facts->onAllWorkspaces)
-            platform::restoreWindowState(c, window, *facts);
-        place(facts->client);
+        keep(window, display_.placedGeometry(), displayPlacing_);
+        if (page_ != XCB_NONE)
+            keep(page_, pageRect(display_), pagePlacing_);
         uncover();
     }
     // Replies read above may have queued events; ours are among them, and cost one more check.
     events_->readQueued();
 }
 
-void WindowKeeper::place(const QRect& actual) {
-    const QRect wanted = display_.placedGeometry();
+void WindowKeeper::keep(xcb_window_t window, const QRect& wanted, Placing& placing) {
+    xcb_connection_t* c = events_->connection();
+    const auto facts = platform::windowFacts(c, window);
+    if (!facts)
+        return; // gone: the browser tells of its next window
+    if (!facts->viewable || facts->minimised || !facts->above || !facts->skipTaskbar ||
+        !facts->onAllWorkspaces)
+        platform::restoreWindowState(c, window, *facts);
+    place(window, facts->client, wanted, placing);
+}
+
+void WindowKeeper::place(xcb_window_t window, const QRect& actual, const QRect& wanted,
+                         Placing& placing) {
     if (actual == wanted)
         return;
     // A new disturbance is put right at once; the same wrong rectangle again (a window manager
     // that will not take ours) is asked for at most once a second.
     const qint64 now = clock_.elapsed();
-    if (actual == lastWrong_ && now - lastPlaced_ < kGapMs) {
+    if (actual == placing.lastWrong && now - placing.lastPlaced < kGapMs) {
         if (!again_.isActive())
-            again_.start(int(kGapMs - (now - lastPlaced_)));
+            again_.start(int(kGapMs - (now - placing.lastPlaced)));
         return;
     }
-    lastPlaced_ = now;
-    lastWrong_ = actual;
-    platform::requestGeometry(events_->connection(), xcb_window_t(display_.winId()), wanted);
+    placing.lastPlaced = now;
+    placing.lastWrong = actual;
+    platform::requestGeometry(events_->connection(), window, wanted);
+}
+
+void WindowKeeper::placePage() {
+    if (page_ == XCB_NONE || !events_->connection())
+        return;
+    pagePlacing_ = {}; // a new place: asked for at once
+    keep(page_, pageRect(display_), pagePlacing_);
+    events_->readQueued();
 }
 
 void WindowKeeper::uncover() {
@@ -93,9 +126,18 @@ void WindowKeeper::uncover() {
     const qint64 now = clock_.elapsed();
     for (auto it = raisedOver_.begin(); it != raisedOver_.end();)
         it = now - *it > kForgetMs ? raisedOver_.erase(it) : std::next(it);
+    xcb_connection_t* c = events_->connection();
+    const auto display = xcb_window_t(display_.winId());
+    std::vector<platform::CoveringWindow> covering = platform::coveringWindows(c, display, page_);
+    bool pageCovered = false; // the display window, or another, lies over the page's window
+    if (page_ != XCB_NONE) {
+        for (const platform::CoveringWindow& other : platform::coveringWindows(c, page_)) {
+            pageCovered = pageCovered || !other.desktopLayer;
+            covering.push_back(other);
+        }
+    }
     bool raise = false;
-    for (const platform::CoveringWindow& other :
-         platform::coveringWindows(events_->connection(), xcb_window_t(display_.winId()))) {
+    for (const platform::CoveringWindow& other : covering) {
         if (other.desktopLayer) {
             if (!toldOfDesktopLayer_)
                 std::fputs("lumira: a panel, notice or menu of the desktop lies over the sign; "
@@ -104,6 +146,8 @@ void WindowKeeper::uncover() {
             toldOfDesktopLayer_ = true;
             continue;
         }
+        if (platform::topLevelOf(c, display) == other.id)
+            continue; // our own display window under the page's: raised below, not counted
         const auto last = raisedOver_.constFind(other.id);
         if (last != raisedOver_.constEnd() && now - *last < kGapMs) {
             // Look again once it is allowed.
@@ -115,7 +159,10 @@ void WindowKeeper::uncover() {
         raise = true;
     }
     if (raise)
-        platform::raiseToTop(events_->connection(), xcb_window_t(display_.winId()));
+        platform::raiseToTop(c, display);
+    // The page's own window lies just over the display window, whatever was raised.
+    if (page_ != XCB_NONE && (raise || pageCovered))
+        platform::raiseToTop(c, page_);
 }
 
 } // namespace lumira

@@ -3,6 +3,7 @@
 #include "common/program_folder.h"
 #include "display/browser.h"
 #include "display/form1.h"
+#include "display/placement.h"
 #include "display/window_keeper.h"
 #include "platform/renderer_end.h"
 #include "platform/x11_display.h"
@@ -47,22 +48,20 @@ SignReport SignWatch::report() const {
     report.address = display_->URL;
     report.settingsOpen = display_->settingsOpen();
     const QRect window = display_->placedGeometry();
-    const QRect page = pageRect();
+    const QRect page = pageRect(*display_);
     report.configured = page;
-    if (const auto facts = keeper_ ? keeper_->facts() : std::nullopt) {
+    report.engine = display_->wb1().engine();
+    if (const auto facts = keeper_ ? keeper_->pageWindowFacts() : std::nullopt) {
+        // The browser's own window shows the page.
+        report.actual = facts->client;
+        report.above = facts->above && facts->viewable && !facts->minimised;
+    } else if (const auto facts = keeper_ ? keeper_->facts() : std::nullopt) {
         // The page as the window actually stands: its client area less the window's margin.
         report.actual =
             QRect(facts->client.topLeft(), facts->client.size() - (window.size() - page.size()));
         report.above = facts->above && facts->viewable && !facts->minimised;
     }
     return report;
-}
-
-QRect SignWatch::pageRect() const {
-    const TwipsFactors factors = display_->factors();
-    return QRect(display_->placedGeometry().topLeft(),
-                 QSize(qRound(display_->wb1().Width() / factors.x),
-                       qRound(display_->wb1().Height() / factors.y)));
 }
 
 void addMemory(SignReport& report) {
@@ -74,7 +73,7 @@ void addMemory(SignReport& report) {
 QImage SignWatch::picture() const {
     if (!display_)
         return {};
-    const QRect rect = pageRect();
+    const QRect rect = pageRect(*display_);
     if (platform::inWaylandSession())
         return display_->grab(QRect(QPoint(0, 0), rect.size())).toImage();
     QScreen* screen = QGuiApplication::screenAt(rect.center());

@@ -37,7 +37,6 @@ public:
 
 private:
     // The page's rectangle on the screen, where the window is placed: the sign's pixels.
-    QRect pageRect() const;
 
     QPointer<Form1> display_;
     QPointer<WindowKeeper> keeper_;

@@ -65,6 +65,7 @@ QByteArray reportJson(const SignReport& report) {
         {"version", report.version},
         {"folder", report.folder},
         {"address", report.address},
+        {"engine", report.engine},
         {"state", stateName(h.state)},
         {"since", isoTime(h.since)},
         {"last_success", isoTime(h.lastSuccess)},

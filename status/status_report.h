@@ -16,6 +16,7 @@ struct SignReport {
     QString version;
     QString folder;
     QString address;
+    QString engine; // what shows the page, and what it last did of its own accord
     SignHistory history;
     std::optional<QRect> configured; // none before the display window exists
     std::optional<QRect> actual;

@@ -4,6 +4,7 @@
 #include "common/program_folder.h"
 #include "common/settings_file.h"
 #include "display/browser_engine.h"
+#include "display/engine_choice.h"
 #include "display/engine_setup.h"
 #include "display/form1.h"
 #include "display/pointer_hider.h"
@@ -72,6 +73,12 @@ public:
         options_ = readOptions(
             [&cfgfn](const std::string& key) { return readSetting(cfgfn, "Options", key); },
             physicalMemoryMiB());
+        // Which engine shows the page is settled before its module loads behind the welcome
+        // window.
+        setChosenEngine(chooseEngine(options_.engine,
+                                     findChromium(qEnvironmentVariable("PATH").toStdString())));
+        if (!chosenEngine().warning.empty())
+            std::fprintf(stderr, "lumira: %s\n", chosenEngine().warning.c_str());
         const std::string exposed = exposedTokenWarning(cfgfn, options_.statusToken);
         if (!exposed.empty())
             std::fprintf(stderr, "lumira: %s\n", exposed.c_str());

@@ -1,11 +1,9 @@
 #include "display/engine/page_cover.h"
 
-#include "common/program_folder.h"
+#include "display/cover_face.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QEvent>
-#include <QImageReader>
 #include <QPainter>
 #include <QQuickWidget>
 #include <QQuickWindow>
@@ -13,8 +11,6 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
-
-#include <cstdio>
 
 namespace {
 constexpr int kPaintPollMs = 40;
@@ -61,23 +57,12 @@ constexpr char kAskPaintedAfterLoad[] =
     ")), [window.lumiraFirstFrameAt || 0, window.lumiraPaintedAt || 0]";
 #undef LUMIRA_MARK_FRAMES
 
-QImage offlinePicture(const std::string& name) {
-    if (name.empty())
-        return {};
-    const QString given = QString::fromStdString(name);
-    const QString path = QDir::isAbsolutePath(given) ? given : lumira::inProgramFolder(given);
-    QImageReader reader(path);
-    QImage picture = reader.read();
-    if (picture.isNull())
-        std::fprintf(stderr, "lumira: the offline picture %s cannot be read (%s); black is shown\n",
-                     qUtf8Printable(path), qUtf8Printable(reader.errorString()));
-    return picture;
-}
 } // namespace
 
 PageCover::PageCover(QWebEngineView* view, const lumira::CoverOptions& options)
     : QWidget(view->parentWidget()), view_(view), state_(options.staleAfterMinutes * 60.0),
-      offline_(offlinePicture(options.offlinePage)), staleWatch_(options.staleAfterMinutes > 0) {
+      offline_(lumira::offlinePicture(options.offlinePage)),
+      staleWatch_(options.staleAfterMinutes > 0) {
     clock_.start();
     setAttribute(Qt::WA_OpaquePaintEvent);
     setGeometry(view->geometry());
@@ -260,13 +245,7 @@ bool PageCover::viewStillBlank(double at) {
 
 void PageCover::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (face_ == lumira::CoverState::Face::KeptFrame) {
-        painter.drawImage(QPoint(0, 0), frame_);
-    } else if (face_ == lumira::CoverState::Face::Offline && !offline_.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(rect(), offline_);
-    }
+    lumira::paintCoverFace(painter, rect(), face_, frame_, offline_);
 }
 
 bool PageCover::eventFilter(QObject* watched, QEvent* event) {

@@ -5,12 +5,14 @@
 #include "display/engine/contained_page.h"
 #include "display/engine/page_cover.h"
 #include "display/engine/page_watch.h"
+#include "display/engine_choice.h"
 
 #include <QTimer>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -37,6 +39,8 @@ WebBrowser::WebBrowser(QWidget* host, lumira::TwipsFactors factors, lumira::Watc
     connect(watch, &PageWatch::rendererEnding, this, &WebBrowser::watchEndsRenderer);
     connect(cover_, &PageCover::shown, watch, &PageWatch::pageShown);
     connect(cover_, &PageCover::shown, this, &Browser::pageShown);
+    std::fprintf(stderr, "lumira: the page is shown by %s, since %s\n", qUtf8Printable(engine()),
+                 lumira::chosenEngine().reason.c_str());
 }
 
 void WebBrowser::Navigate(const QString& address) {
@@ -89,6 +93,11 @@ float WebBrowser::Width() const {
 
 float WebBrowser::Height() const {
     return float(view_->height()) * factors_.y;
+}
+
+QString WebBrowser::engine() const {
+    return QStringLiteral("Qt WebEngine %1 (Chromium %2)")
+        .arg(QLatin1String(qWebEngineVersion()), QLatin1String(qWebEngineChromiumVersion()));
 }
 
 void WebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {

@@ -29,6 +29,7 @@ public:
     void setHeight(float twips) override;
     float Width() const override;
     float Height() const override;
+    QString engine() const override;
 
 private:
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
