@@ -1,12 +1,14 @@
 // The display window as the sign sees it: where the page lands, what stays above it, and how
 // the program ends.
 #include "tests/e2e/lumira_under_test.h"
+#include "tests/harness/process_tree.h"
 #include "tests/table_case.h"
 
 #include <QProcess>
 #include <QTcpServer>
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -205,11 +207,24 @@ TEST(DisplayWindow, closeAsksFirstNoKeepsThePageYesEndsTheProgram) {
 
 TEST(DisplayWindow, terminationSignalEndsInOrderWithoutPrompt) {
     LumiraUnderTest lumira;
+    lumira.program.writeFile("start.htm", solidPage(kGreen));
     lumira.openDisplay();
+    ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
+    const std::vector<pid_t> started = harness::processTree(pid_t(lumira.program.pid()));
     lumira.program.terminate();
     ASSERT_TRUE(lumira.program.waitForExit(15s));
     EXPECT_FALSE(lumira.program.crashed());
     EXPECT_EQ(lumira.program.exitCode(), 0);
+    // Every process it started (the browser's, in a process group of their own) ends with it.
+    const auto running = [](pid_t pid) {
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        const size_t end = stat.rfind(") ");
+        return end != std::string::npos && stat[end + 2] != 'Z';
+    };
+    EXPECT_TRUE(harness::waitUntil(
+        [&] { return std::none_of(started.begin(), started.end(), running); }, 5s))
+        << started.size() << " processes were started";
 }
 
 TEST(DisplayWindow, underNohupAHangUpLeavesTheSignRunning) {

@@ -82,16 +82,49 @@ QString ProgramRunner::path(const std::string& name) const {
     return folder_ + "/" + relative;
 }
 
+// The engine a test run asks for: LUMIRA_TEST_ENGINE, set by the test's CTest entry for the
+// second run of the engine's contract, never read by the program. "Engine=<it>\r\n", or empty.
+static std::string engineLine() {
+    const QByteArray engine = qgetenv("LUMIRA_TEST_ENGINE");
+    return engine.isEmpty() ? std::string() : "Engine=" + engine.toStdString() + "\r\n";
+}
+
+static const std::string kOptions = "[Options]\r\n";
+
 void ProgramRunner::writeIni(const std::string& bytes) {
-    writeFile("lumira.ini", bytes);
+    const std::string engine = engineLine();
+    std::string text = bytes;
+    addedOptions_ = false;
+    if (!engine.empty() && text.find("Engine=") == std::string::npos) {
+        // Under section Options, added at the end when the file has none.
+        if (const size_t at = text.find(kOptions); at != std::string::npos) {
+            text.insert(at + kOptions.size(), engine);
+        } else {
+            if (!text.empty() && text.back() != '\n')
+                text += "\r\n";
+            text += kOptions + engine;
+            addedOptions_ = true;
+        }
+    }
+    writeFile("lumira.ini", text);
 }
 
 std::optional<std::string> ProgramRunner::readIni() const {
-    return readFile("lumira.ini");
+    std::optional<std::string> text = readFile("lumira.ini");
+    const std::string engine = engineLine();
+    if (!text || engine.empty())
+        return text;
+    // What the test wrote, without what the run added.
+    const std::string added = addedOptions_ ? kOptions + engine : engine;
+    if (const size_t at = text->find(added); at != std::string::npos)
+        text->erase(at, added.size());
+    if (text->empty() && addedOptions_)
+        return std::nullopt;
+    return text;
 }
 
 bool ProgramRunner::iniExists() const {
-    return QFileInfo::exists(path("lumira.ini"));
+    return readIni().has_value();
 }
 
 void ProgramRunner::writeFile(const std::string& name, const std::string& bytes) {
@@ -120,8 +153,12 @@ void ProgramRunner::start(const QStringList& extraEnv, const QStringList& argume
     if (running()) {
         throw std::logic_error("the program is already running");
     }
-    // The environment users have: the program settles its engine's settings itself.
+    if (!engineLine().empty() && !QFileInfo::exists(path("lumira.ini")))
+        writeIni({}); // holds only the engine, and counts as no file
+    // The environment users have: the program settles its engine's settings itself. Its cache
+    // (Chromium's profile, one per program folder) lives and goes with the test's folder.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), base_.path() + QStringLiteral("/cache"));
     for (const QString& entry : extraEnv) {
         const qsizetype eq = entry.indexOf('=');
         if (eq < 0) {

@@ -25,6 +25,8 @@ public:
     std::string folder() const;     // UTF-8, no trailing slash
     std::string executable() const; // folder() + "/lumira"
 
+    // A run of the engine's contract on another engine (LUMIRA_TEST_ENGINE) has Engine= added to
+    // section Options of the file written, and taken out of what is read back.
     void writeIni(const std::string& bytes);
     std::optional<std::string> readIni() const;
     bool iniExists() const;
@@ -58,6 +60,7 @@ private:
     std::unique_ptr<QProcess> process_;
     std::string output_;
     qint64 processGroup_ = 0;
+    bool addedOptions_ = false; // section Options was added to hold the run's engine
 };
 
 } // namespace harness

@@ -242,6 +242,11 @@ std::vector<xcb_window_t> X11Session::findClientWindows(const std::string& title
     collectClients(root(), 0, all);
     std::vector<xcb_window_t> matching;
     for (xcb_window_t window : all) {
+        // Chromium's window of a sign carries the page's own title ("Lumira" for the start
+        // page, as the welcome window): a title names one of the program's windows, never it.
+        const auto wmClass = property(window, XCB_ATOM_WM_CLASS);
+        if (wmClass && wmClass->find("Chromium-browser") != std::string::npos)
+            continue;
         xcb_atom_t type = XCB_ATOM_NONE;
         auto wmName = property(window, XCB_ATOM_WM_NAME, &type);
         const bool wmNameMatches =

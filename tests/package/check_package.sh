@@ -24,7 +24,7 @@ check() { # description, command...
 }
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
-for path in /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so /usr/lib/lumira/start.htm \
+for path in /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so /usr/lib/lumira/lumira-browser-chromium.so /usr/lib/lumira/start.htm \
     "/usr/lib/lumira/Lumira帮助.txt" /usr/bin/lumira /usr/share/applications/org.lumira.Lumira.desktop \
     /usr/share/icons/hicolor/48x48/apps/lumira.png /usr/share/icons/hicolor/256x256/apps/lumira.png \
     /usr/share/metainfo/org.lumira.Lumira.metainfo.xml /usr/share/lumira/lumira.desktop \
@@ -37,6 +37,7 @@ check "the launcher leads to the program folder" \
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 check "Depends names the engine's library" grep -q 'libqt6webenginecore6' <<<"$depends"
+check "Recommends Debian's Chromium" grep -qw 'chromium' <<<"$(dpkg-deb -f "$deb" Recommends)"
 check "lintian reports no errors" lintian --fail-on error --no-tag-display-limit "$deb"
 
 root=$(mktemp -d)
@@ -53,8 +54,8 @@ if [ "${2:-}" = --install ]; then
     check "apt installs it" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "$(realpath "$deb")"
     check "the installed program and module find every library" bash -c \
-        "ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep -v 'not found' >/dev/null &&
-         ! ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so | grep 'not found'"
+        "ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so /usr/lib/lumira/lumira-browser-chromium.so | grep -v 'not found' >/dev/null &&
+         ! ldd /usr/lib/lumira/lumira /usr/lib/lumira/lumira-browser.so /usr/lib/lumira/lumira-browser-chromium.so | grep 'not found'"
     # The installed program on the display: the welcome window, OK, the sign's window, and
     # the browser engine still running the page seconds later (its helper and resources come
     # from the package's dependencies, which no library check sees).
