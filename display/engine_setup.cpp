@@ -1,5 +1,6 @@
 #include "display/engine_setup.h"
 
+#include "display/engine_choice.h"
 #include "platform/opengl_probe.h"
 
 #include <QLoggingCategory>
@@ -40,6 +41,17 @@ void prepareEngineProcess() {
 }
 
 void prepareEngineDrawing(RenderingOption option) {
+    if (chosenEngine().kind == EngineKind::Chromium) {
+        // Chromium judges the PC's graphics itself, in its own GPU process: the program
+        // makes no OpenGL context of its own (a software rasteriser would cost it 25 MiB).
+        drawnInSoftware = option == RenderingOption::Software;
+        std::fprintf(stderr, "lumira: %s\n",
+                     drawnInSoftware ? "pages are drawn in software without a GPU process, since "
+                                       "Rendering=software"
+                                     : "Chromium chooses how pages are drawn for this PC's "
+                                       "graphics");
+        return;
+    }
     RenderingPath path;
     if (option == RenderingOption::Auto) {
         const platform::OpenGlInfo& gl = platform::probeOpenGl();

@@ -105,7 +105,8 @@ public:
         // does not wait for them; the engine itself starts with the display window. Its shared
         // OpenGL context comes first, from the probe.
         new AfterFirstPaint(form3, [] {
-            platform::probeOpenGl();
+            if (chosenEngine().kind == EngineKind::QtWebEngine)
+                platform::probeOpenGl();
             loadBrowserEngine();
         });
     }
@@ -114,7 +115,9 @@ private:
     void showDisplay() {
         if (form1_)
             return;
-        platform::probeOpenGl(); // before the engine, also when OK came before the first paint
+        // Before Qt WebEngine, also when OK came before the first paint; Chromium has its own.
+        if (chosenEngine().kind == EngineKind::QtWebEngine)
+            platform::probeOpenGl();
         if (!loadBrowserEngine()) {
             // The system's browser engine is missing or broken: nothing can be shown.
             std::fprintf(stderr, "lumira: the browser engine could not be loaded: %s\n",

@@ -54,9 +54,13 @@ TEST(DisplayWindow, withoutFilePageCoversDefaultRectangleAndNoFileIsCreated) {
     expectPageAt(lumira, {100, 100, 320, 240}, 1);
     EXPECT_EQ(lumira.x.rootGeometry(display), (Rect{100, 100, 321, 241}));
     EXPECT_FALSE(lumira.program.iniExists());
-    // Xvfb offers OpenGL only through a software rasteriser.
+    // Xvfb offers OpenGL only through a software rasteriser, which Qt WebEngine is kept from;
+    // Chromium judges the graphics itself.
     const std::string output = lumira.program.output();
-    EXPECT_NE(output.find("lumira: pages are drawn in software"), std::string::npos);
+    EXPECT_NE(output.find(output.find("shown by Chromium") != std::string::npos
+                              ? "lumira: Chromium chooses how pages are drawn"
+                              : "lumira: pages are drawn in software"),
+              std::string::npos);
     // A quiet start: no engine banner, no runtime-folder warning, only the program's lines.
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);)
