@@ -140,7 +140,7 @@ void ChromiumBrowser::startChromium() {
     client_->call(QStringLiteral("Target.setDiscoverTargets"), {{"discover", true}});
 }
 
-void ChromiumBrowser::chromiumEnded(const QString& how) {
+void ChromiumBrowser::forgetChromium() {
     ready_ = false;
     session_.clear();
     mainFrame_.clear();
@@ -148,6 +148,10 @@ void ChromiumBrowser::chromiumEnded(const QString& how) {
     window_->forget();
     emit pageWindowChanged(0);
     checkTimer_.stop();
+}
+
+void ChromiumBrowser::chromiumEnded(const QString& how) {
+    forgetChromium();
     const int delay = std::min(kLongestBackOffSeconds, 1 << std::min(restarts_, 6));
     ++restarts_;
     std::fprintf(stderr, "lumira: Chromium ended (%s); it is started again in %d s\n",
@@ -316,12 +320,7 @@ void ChromiumBrowser::go(const QUrl& url) {
         loadStarted();
         process_->end(kFrameEndWaitMs);
         restarts_ = 0;
-        ready_ = false;
-        session_.clear();
-        mainFrame_.clear();
-        client_->forgetReplies();
-        window_->forget();
-        emit pageWindowChanged(0);
+        forgetChromium();
         emit rendererRestarted(QStringLiteral("upgrade"));
         upgradeTimer_.stop();
         pending_ = url;

@@ -45,6 +45,8 @@ public:
 
 private:
     void startChromium();
+    // Chromium is gone: its session, its window and its answers still awaited with it.
+    void forgetChromium();
     void chromiumEnded(const QString& how);
     void attach(const QString& targetId);
     void attached();
