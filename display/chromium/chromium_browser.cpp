@@ -37,6 +37,7 @@ constexpr int kUpgradeCheckMs = 10 * 60 * 1000;
 constexpr int kUpgradeRestartMs = 24 * 60 * 60 * 1000;
 constexpr int kFrameEndWaitMs = 2000; // a renderer ended for memory that was not the page's
 constexpr int kLongestBackOffSeconds = 60;
+constexpr int kStartDocumentWaitMs = 2000;
 constexpr int kLookupEveryChecks = 5;
 
 // Inode and modification time of a file: a package upgrade replaces the executable by another.
@@ -144,6 +145,8 @@ void ChromiumBrowser::forgetChromium() {
     ready_ = false;
     session_.clear();
     mainFrame_.clear();
+    startLoader_.clear();
+    startLoaded_.clear();
     client_->forgetReplies();
     window_->forget();
     emit pageWindowChanged(0);
@@ -186,10 +189,24 @@ void ChromiumBrowser::attached() {
                   {{"source", "addEventListener('contextmenu', e => e.preventDefault(), true)"},
                    {"worldName", "lumira"}},
                   session_);
-    // The sign's page cannot close its window (Chromium would then end, and start again).
-    client_->call(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-                  {{"source", "window.close = function () {}"}}, session_);
-    ready_ = true;
+    // Chromium lets a script close a window whose history holds one entry, and would then end;
+    // a load sent before the start document has loaded may take its entry over. So the start
+    // document is loaded again, and the sign's page goes in once that load is done.
+    client_->call(QStringLiteral("Page.navigate"), {{"url", kStartDocument}}, session_,
+                  [this](const QJsonObject& result, const QString& error) {
+                      startLoader_ = result.value("loaderId").toString();
+                      if (!error.isEmpty() || startLoader_ == startLoaded_)
+                          startDocumentShown();
+                  });
+    QTimer::singleShot(kStartDocumentWaitMs, this, [this, session = session_] {
+        if (session == session_)
+            startDocumentShown(); // in case its load went unseen
+    });
+}
+
+void ChromiumBrowser::startDocumentShown() {
+    if (std::exchange(ready_, true))
+        return;
     if (dark_)
         client_->call(QStringLiteral("Page.navigate"), {{"url", kBlank}}, session_);
     else if (pending_.isValid())
@@ -237,7 +254,7 @@ void ChromiumBrowser::onEvent(const QString& method, const QJsonObject& params,
 
 void ChromiumBrowser::onDocumentRequested(const QJsonObject& params) {
     if (params.value("type").toString() != QLatin1String("Document") ||
-        params.value("frameId").toString() != mainFrame_)
+        params.value("frameId").toString() != mainFrame_ || !ready_)
         return;
     const QString request = params.value("requestId").toString();
     if (request == loader_)
@@ -251,6 +268,15 @@ void ChromiumBrowser::onLifecycle(const QJsonObject& params) {
         return;
     const QString loader = params.value("loaderId").toString();
     const QString name = params.value("name").toString();
+    if (!ready_) { // the start document's: no load of the sign's
+        if (name == QLatin1String("load") && loader == startLoader_)
+            startDocumentShown();
+        else if (name == QLatin1String("load"))
+            startLoaded_ = loader; // before Chromium has told which load is the start document's
+        return;
+    }
+    if (loader == startLoader_)
+        return;
     if (name == QLatin1String("init") && loader != loader_) {
         loader_ = loader; // a document that made no request of its own
         loadStarted();
@@ -375,7 +401,8 @@ void ChromiumBrowser::readHistory() {
                       for (int i = 0; i < entries.size(); ++i) {
                           const QJsonObject entry = entries.at(i).toObject();
                           const QString url = entry.value("url").toString();
-                          if (url == kBlank || url == QLatin1String(kStartDocument))
+                          if (url.isEmpty() || url == kBlank ||
+                              url == QLatin1String(kStartDocument))
                               continue;
                           if (i <= current)
                               historyIndex_ = int(historyEntries_.size());

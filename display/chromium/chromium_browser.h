@@ -50,6 +50,7 @@ private:
     void chromiumEnded(const QString& how);
     void attach(const QString& targetId);
     void attached();
+    void startDocumentShown();
     void onEvent(const QString& method, const QJsonObject& params, const QString& session);
     void onDocumentRequested(const QJsonObject& params);
     void onLifecycle(const QJsonObject& params);
@@ -91,6 +92,8 @@ private:
     QString session_;     // the page's DevTools session
     QString mainFrame_;
     QString loader_;       // the latest main-frame document load
+    QString startLoader_;  // the start document's, which is no load of the sign's
+    QString startLoaded_;  // a load finished before Chromium named the start document's
     QString failedLoader_; // the load whose failure was reported
     QUrl pending_;         // to load once Chromium is ready
     QUrl current_;         // the address asked for last
