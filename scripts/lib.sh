@@ -11,7 +11,7 @@ LUMIRA_RUN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libgl-dev
     libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xtest0-dev
-    libxcb-screensaver0-dev libxcb-dpms0-dev
+    libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-shm0-dev
     libmicrohttpd-dev # the status server
     fonts-noto-cjk xdg-utils
     xvfb xauth openbox x11-utils xdotool

@@ -524,11 +524,14 @@ QImage ChromiumBrowser::coverPicture(CoverState::Face face) const {
 void ChromiumBrowser::keepFrame() {
     if (!state_.pageShown(now()) || window_->window() == XCB_NONE || window_->covered())
         return;
-    QScreen* screen = host_->screen();
-    const QPixmap picture = screen ? screen->grabWindow(window_->window()) : QPixmap();
+    QImage picture = window_->picture();
+    if (picture.isNull()) {
+        QScreen* screen = host_->screen();
+        picture = screen ? screen->grabWindow(window_->window()).toImage() : QImage();
+    }
     if (picture.isNull())
         return;
-    frame_ = picture.toImage().convertToFormat(QImage::Format_RGB32);
+    frame_ = picture.convertToFormat(QImage::Format_RGB32);
     state_.frameTaken(now());
 }
 

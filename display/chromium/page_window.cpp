@@ -1,5 +1,7 @@
 #include "display/chromium/page_window.h"
 
+#include "display/chromium/window_picture.h"
+
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cstdlib>
@@ -39,6 +41,7 @@ PageWindow::PageWindow(QObject* parent) : QObject(parent) {
     for (int i = 0; i < screenNumber && screens.rem; ++i)
         xcb_screen_next(&screens);
     screen_ = screens.data;
+    pictures_ = std::make_unique<WindowPicture>(connection_);
     notifier_ =
         new QSocketNotifier(xcb_get_file_descriptor(connection_), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PageWindow::readEvents);
@@ -47,6 +50,7 @@ PageWindow::PageWindow(QObject* parent) : QObject(parent) {
 }
 
 PageWindow::~PageWindow() {
+    pictures_.reset(); // its shared memory is let go of before the connection closes
     if (connection_)
         xcb_disconnect(connection_); // the cover window goes with the connection
 }
@@ -62,6 +66,10 @@ void PageWindow::lookFor(qint64 pid) {
     pid_ = pid;
     if (connection_)
         lookTimer_.start();
+}
+
+QImage PageWindow::picture() {
+    return pictures_ ? pictures_->take(window_) : QImage();
 }
 
 void PageWindow::forget() {

@@ -4,11 +4,14 @@
 #include <QObject>
 #include <QSize>
 #include <QTimer>
+#include <memory>
 #include <xcb/xcb.h>
 
 class QSocketNotifier;
 
 namespace lumira::chromium {
+
+class WindowPicture;
 
 // Chromium's top-level window, which shows the page over the display window, and the cover
 // laid inside it: a child window of the program's own, above Chromium's drawing, whose
@@ -28,6 +31,8 @@ public:
     void forget();
     xcb_window_t window() const { return window_; }
     QSize size() const { return size_; }
+    // Chromium's window as it shows, through shared memory; null where that cannot be had.
+    QImage picture();
 
     // Shows the cover over the page with `picture` at its top left (the rest black), or black.
     void cover(const QImage& picture);
@@ -48,6 +53,7 @@ private:
 
     xcb_connection_t* connection_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
+    std::unique_ptr<WindowPicture> pictures_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer lookTimer_;
     qint64 pid_ = 0;
