@@ -38,7 +38,9 @@ constexpr int kUpgradeRestartMs = 24 * 60 * 60 * 1000;
 constexpr int kFrameEndWaitMs = 2000; // a renderer ended for memory that was not the page's
 constexpr int kLongestBackOffSeconds = 60;
 constexpr int kStartDocumentWaitMs = 2000;
-constexpr int kLookupEveryChecks = 5;
+constexpr int kLookupEveryChecks = 5;    // while a load settles
+constexpr int kLookupRestingChecks = 30; // later
+constexpr double kLookupBusySeconds = 15;
 
 // Inode and modification time of a file: a package upgrade replaces the executable by another.
 qint64 fileIdentity(const QByteArray& path) {
@@ -475,6 +477,7 @@ void ChromiumBrowser::loadStarted() {
     shownReported_ = false;
     painted_ = false;
     loadTimer_.start();
+    loadAt_ = now();
     health_.restart();
     ++pingGeneration_;
     if (ready_)
@@ -539,7 +542,10 @@ void ChromiumBrowser::checkRenderers() {
     if (!ready_ || dark_)
         return;
     const double at = now();
-    if (++sinceLookup_ >= kLookupEveryChecks) {
+    // Renderers come and go with loads; a sign at rest keeps its own, and walking Chromium's
+    // processes (and all their threads) is most of what the watch costs.
+    const int every = at - loadAt_ < kLookupBusySeconds ? kLookupEveryChecks : kLookupRestingChecks;
+    if (++sinceLookup_ >= every) {
         renderers_ = platform::ourRenderers(executable());
         sinceLookup_ = 0;
     }
@@ -572,7 +578,8 @@ void ChromiumBrowser::checkRenderers() {
         return;
     health_.restart();
     ++pingGeneration_;
-    sinceLookup_ = kLookupEveryChecks;
+    renderers_ = platform::ourRenderers(executable()); // as they are now, to end the right ones
+    sinceLookup_ = 0;
     if (verdict == RendererHealth::Verdict::Hung) {
         // The page's renderer does not answer: every renderer of the page is ended, and
         // Chromium reports the page's own as crashed.

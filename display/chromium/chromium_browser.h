@@ -112,7 +112,8 @@ private:
     QString lastDeed_;        // what Chromium last did of its own accord, for the status report
     qint64 executableId_ = 0; // inode and change time of the executable at start
     std::vector<qint64> renderers_; // Chromium's renderers, looked up every few checks
-    int sinceLookup_ = 5;
+    int sinceLookup_ = 30;          // looked up at the first check
+    double loadAt_ = 0;
     double lastCheck_ = 0;
     double lastCpu_ = -1;
     unsigned pingGeneration_ = 0;
