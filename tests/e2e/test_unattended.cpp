@@ -147,11 +147,14 @@ TEST(Unattended, theWindowKeepsItsPlaceAndStateWhateverOthersDo) {
 TEST(Unattended, autoEnterPressesOkByItselfUnlessSomeoneIsThere) {
     LumiraUnderTest lumira;
     lumira.program.writeIni("[Options]\r\nAutoEnter=2\r\n");
+    lumira.program.writeFile("start.htm", solidPage(kGreen));
     lumira.launch();
     const auto launched = std::chrono::steady_clock::now();
     ASSERT_TRUE(lumira.x.waitForWindow(kDisplay, 10s)) << "OK was not pressed by itself";
     EXPECT_NEAR(std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count(),
                 2.0, 1.0);
+    // A browser that shows the page in a window of its own takes the focus when it maps it.
+    ASSERT_TRUE(lumira.waitForPixel(200, 200, kGreen));
 
     LumiraUnderTest attended("有人值守");
     attended.program.writeIni("[Options]\r\nAutoEnter=2\r\n");
